@@ -1,0 +1,145 @@
+// Encoding and decoding of the pose and snapshot datagrams, field by field at fixed offsets.
+#include "net/datagram.h"
+
+#include <algorithm>
+#include <bit>
+
+namespace brassmoor {
+
+namespace {
+
+constexpr std::array<std::uint8_t, 4> Magic = {'K', 'V', '0', '1'};
+
+// Offsets inside a pose datagram.
+constexpr std::size_t PoseXOffset = 5;
+constexpr std::size_t PoseYOffset = 9;
+constexpr std::size_t PoseZOffset = 13;
+constexpr std::size_t PoseYawOffset = 17;
+constexpr std::size_t PosePitchOffset = 21;
+
+// Offsets inside a snapshot header and inside one entry.
+constexpr std::size_t TypeOffset = 4;
+constexpr std::size_t SelfIdOffset = 5;
+constexpr std::size_t PeerCountOffset = 9;
+constexpr std::size_t EntryPeerIdOffset = 0;
+constexpr std::size_t EntryXOffset = 4;
+constexpr std::size_t EntryYOffset = 8;
+constexpr std::size_t EntryZOffset = 12;
+constexpr std::size_t EntryYawOffset = 16;
+
+// Little-endian whatever the host's byte order: every value goes through shifts.
+void putU16(std::uint8_t* at, std::uint16_t value) {
+    at[0] = static_cast<std::uint8_t>(value & 0xFFu);
+    at[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void putU32(std::uint8_t* at, std::uint32_t value) {
+    at[0] = static_cast<std::uint8_t>(value & 0xFFu);
+    at[1] = static_cast<std::uint8_t>((value >> 8) & 0xFFu);
+    at[2] = static_cast<std::uint8_t>((value >> 16) & 0xFFu);
+    at[3] = static_cast<std::uint8_t>(value >> 24);
+}
+
+void putF32(std::uint8_t* at, float value) {
+    putU32(at, std::bit_cast<std::uint32_t>(value));
+}
+
+std::uint16_t getU16(const std::uint8_t* at) {
+    return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
+}
+
+std::uint32_t getU32(const std::uint8_t* at) {
+    return static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
+           (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
+}
+
+float getF32(const std::uint8_t* at) {
+    return std::bit_cast<float>(getU32(at));
+}
+
+void putHeader(std::uint8_t* at, std::uint8_t type) {
+    std::copy(Magic.begin(), Magic.end(), at);
+    at[TypeOffset] = type;
+}
+
+bool hasHeader(std::span<const std::uint8_t> bytes, std::uint8_t type) {
+    return std::equal(Magic.begin(), Magic.end(), bytes.begin()) && bytes[TypeOffset] == type;
+}
+
+}  // namespace
+
+std::array<std::uint8_t, PoseDatagramSize> encodePoseDatagram(const PoseDatagram& pose) {
+    std::array<std::uint8_t, PoseDatagramSize> bytes{};
+    putHeader(bytes.data(), PoseDatagramType);
+    putF32(bytes.data() + PoseXOffset, pose.x);
+    putF32(bytes.data() + PoseYOffset, pose.y);
+    putF32(bytes.data() + PoseZOffset, pose.z);
+    putF32(bytes.data() + PoseYawOffset, pose.yaw);
+    putF32(bytes.data() + PosePitchOffset, pose.pitch);
+    return bytes;
+}
+
+bool decodePoseDatagram(std::span<const std::uint8_t> bytes, PoseDatagram& pose) {
+    if (bytes.size() != PoseDatagramSize || !hasHeader(bytes, PoseDatagramType)) {
+        return false;
+    }
+    pose.x = getF32(bytes.data() + PoseXOffset);
+    pose.y = getF32(bytes.data() + PoseYOffset);
+    pose.z = getF32(bytes.data() + PoseZOffset);
+    pose.yaw = getF32(bytes.data() + PoseYawOffset);
+    pose.pitch = getF32(bytes.data() + PosePitchOffset);
+    return true;
+}
+
+bool decodeSnapshotDatagram(std::span<const std::uint8_t> bytes, SnapshotDatagram& snapshot) {
+    // The length is checked first, so the header reads below stay inside the bytes.
+    if (bytes.size() < SnapshotHeaderSize || !hasHeader(bytes, SnapshotDatagramType)) {
+        return false;
+    }
+    snapshot.selfId = getU32(bytes.data() + SelfIdOffset);
+    snapshot.peerCount = getU16(bytes.data() + PeerCountOffset);
+    // Only entries that are both announced and wholly received are read; a trailing
+    // partial entry and anything beyond the announced count are ignored.
+    const std::size_t wholeEntries = (bytes.size() - SnapshotHeaderSize) / SnapshotEntrySize;
+    snapshot.usableEntryCount = std::min<std::size_t>(snapshot.peerCount, wholeEntries);
+    snapshot.entryBytes = bytes.data() + SnapshotHeaderSize;
+    return true;
+}
+
+SnapshotEntry snapshotEntryAt(const SnapshotDatagram& snapshot, std::size_t index) {
+    const std::uint8_t* at = snapshot.entryBytes + index * SnapshotEntrySize;
+    SnapshotEntry entry{};
+    entry.peerId = getU32(at + EntryPeerIdOffset);
+    entry.state.x = getF32(at + EntryXOffset);
+    entry.state.y = getF32(at + EntryYOffset);
+    entry.state.z = getF32(at + EntryZOffset);
+    entry.state.yaw = getF32(at + EntryYawOffset);
+    return entry;
+}
+
+std::size_t encodeSnapshotDatagram(std::uint32_t selfId, std::span<const SnapshotEntry> entries,
+                                   std::span<std::uint8_t> out) {
+    if (entries.size() > UINT16_MAX) {
+        return 0;
+    }
+    const std::size_t size = SnapshotHeaderSize + entries.size() * SnapshotEntrySize;
+    if (out.size() < size) {
+        return 0;
+    }
+    std::uint8_t* bytes = out.data();
+    putHeader(bytes, SnapshotDatagramType);
+    putU32(bytes + SelfIdOffset, selfId);
+    putU16(bytes + PeerCountOffset, static_cast<std::uint16_t>(entries.size()));
+    std::uint8_t* at = bytes + SnapshotHeaderSize;
+    for (const SnapshotEntry& entry : entries) {
+        putU32(at + EntryPeerIdOffset, entry.peerId);
+        putF32(at + EntryXOffset, entry.state.x);
+        putF32(at + EntryYOffset, entry.state.y);
+        putF32(at + EntryZOffset, entry.state.z);
+        putF32(at + EntryYawOffset, entry.state.yaw);
+        at += SnapshotEntrySize;
+    }
+    return size;
+}
+
+}  // namespace brassmoor

@@ -1,0 +1,68 @@
+// The socket layer on POSIX systems (BSD sockets); the library start and stop have nothing to do.
+#include "net/socket_layer.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace brassmoor {
+
+bool startSocketLibrary() {
+    return true;
+}
+
+void stopSocketLibrary() {}
+
+SocketHandle openUdpSocket() {
+    const int handle = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    return handle < 0 ? InvalidSocketHandle : handle;
+}
+
+void makeNonBlocking(SocketHandle socket) {
+    const int flags = ::fcntl(socket, F_GETFL, 0);
+    ::fcntl(socket, F_SETFL, (flags < 0 ? 0 : flags) | O_NONBLOCK);
+}
+
+bool bindUdpSocket(SocketHandle socket, const sockaddr_in& local) {
+    return ::bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof(sockaddr_in)) == 0;
+}
+
+void closeSocket(SocketHandle socket) {
+    ::close(socket);
+}
+
+bool makeIpv4Endpoint(const char* text, std::uint16_t port, sockaddr_in& endpoint) {
+    std::memset(&endpoint, 0, sizeof(endpoint));
+    endpoint.sin_family = AF_INET;
+    endpoint.sin_port = htons(port);
+    return ::inet_pton(AF_INET, text, &endpoint.sin_addr) == 1;
+}
+
+int sendDatagram(SocketHandle socket, const std::uint8_t* bytes, int length, const sockaddr_in& to) {
+    const ssize_t sent = ::sendto(socket, bytes, static_cast<std::size_t>(length), 0,
+                                  reinterpret_cast<const sockaddr*>(&to), sizeof(sockaddr_in));
+    return static_cast<int>(sent);
+}
+
+int receiveDatagram(SocketHandle socket, std::uint8_t* buffer, int capacity) {
+    ssize_t received = 0;
+    do {
+        received = ::recvfrom(socket, buffer, static_cast<std::size_t>(capacity), 0, nullptr, nullptr);
+    } while (received < 0 && errno == EINTR);
+    return static_cast<int>(received);
+}
+
+int receiveDatagramFrom(SocketHandle socket, std::uint8_t* buffer, int capacity, sockaddr_in& from) {
+    ssize_t received = 0;
+    do {
+        socklen_t fromLength = sizeof(from);
+        received = ::recvfrom(socket, buffer, static_cast<std::size_t>(capacity), 0,
+                              reinterpret_cast<sockaddr*>(&from), &fromLength);
+    } while (received < 0 && errno == EINTR);
+    return static_cast<int>(received);
+}
+
+}  // namespace brassmoor
