@@ -1,0 +1,221 @@
+// brassmoor-server: the socket loop around the server core, paced by poll() and stopped by signals.
+#include <poll.h>
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "bots.h"
+#include "net/datagram.h"
+#include "net/socket_layer.h"
+#include "options.h"
+#include "registry.h"
+#include "snapshot_builder.h"
+
+namespace brassmoor {
+namespace {
+
+// The signal that asked the server to stop, or 0. Written only by the signal handler.
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void onStopSignal(int signal) {
+    stopSignal = signal;
+}
+
+constexpr double StatusInterval = 5.0;   // seconds between status lines
+// The longest poll() wait, so a signal that lands just before poll() is seen soon even at low rates.
+constexpr int MaxWaitMilliseconds = 200;
+// At most this many datagrams are read per wake-up, so a flood cannot delay the snapshots.
+constexpr int MaxDatagramsPerWake = 1000;
+
+double monotonicSeconds() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool installStopHandlers() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: poll() should return at once with EINTR
+    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+ClientAddress toClientAddress(const sockaddr_in& endpoint) {
+    return ClientAddress{ntohl(endpoint.sin_addr.s_addr), ntohs(endpoint.sin_port)};
+}
+
+sockaddr_in toEndpoint(const ClientAddress& address) {
+    sockaddr_in endpoint{};
+    endpoint.sin_family = AF_INET;
+    endpoint.sin_port = htons(address.port);
+    endpoint.sin_addr.s_addr = htonl(address.ipv4);
+    return endpoint;
+}
+
+struct Server {
+    ServerOptions options;
+    SocketHandle socket = InvalidSocketHandle;
+    IdSource ids;
+    BotWorld bots;
+    ClientRegistry registry;
+    TrafficCounters counters;
+    std::vector<SnapshotEntry> players;
+    std::vector<SnapshotEntry> scratch;
+    double lastBotStep = 0.0;
+};
+
+void receiveWaiting(Server& server) {
+    std::uint8_t buffer[ReceiveBufferSize];
+    for (int i = 0; i < MaxDatagramsPerWake; ++i) {
+        sockaddr_in from{};
+        const int length = receiveDatagramFrom(server.socket, buffer, static_cast<int>(sizeof buffer), from);
+        if (length < 0) return;  // nothing more queued, or an error that ends this wake-up's reading
+        const ClientAddress address = toClientAddress(from);
+        const PoseResult result = acceptDatagram(server.registry, server.ids, server.counters, address,
+                                                 std::span<const std::uint8_t>(buffer, static_cast<std::size_t>(length)),
+                                                 monotonicSeconds());
+        if (result.outcome == PoseOutcome::Joined) {
+            std::printf("join id=%u from %s\n", result.clientId, formatClientAddress(address).c_str());
+        }
+    }
+}
+
+void tick(Server& server, double now) {
+    stepBots(server.bots, now - server.lastBotStep);
+    server.lastBotStep = now;
+
+    for (const Client& gone : forgetSilentClients(server.registry, now, server.options.timeoutSeconds)) {
+        std::printf("leave id=%u (silent)\n", gone.id);
+    }
+
+    gatherPlayers(server.registry, server.bots, server.players);
+    std::uint8_t datagram[ReceiveBufferSize];
+    for (const Client& client : server.registry.clients) {
+        const std::size_t size = buildSnapshotFor(server.players, client.id, server.scratch, datagram);
+        if (size == 0) continue;
+        if (sendDatagram(server.socket, datagram, static_cast<int>(size), toEndpoint(client.address)) < 0) {
+            ++server.counters.sendFailures;
+        } else {
+            ++server.counters.datagramsOut;
+        }
+    }
+}
+
+void printStatus(const Server& server) {
+    const std::size_t clients = server.registry.clients.size();
+    const std::size_t bots = server.bots.bots.size();
+    std::printf("status players=%zu clients=%zu bots=%zu in=%llu out=%llu dropped=%llu send-failures=%llu\n",
+                clients + bots, clients, bots, static_cast<unsigned long long>(server.counters.datagramsIn),
+                static_cast<unsigned long long>(server.counters.datagramsOut),
+                static_cast<unsigned long long>(server.counters.dropped),
+                static_cast<unsigned long long>(server.counters.sendFailures));
+}
+
+int run(const ServerOptions& options) {
+    if (!installStopHandlers()) {
+        std::fprintf(stderr, "brassmoor-server: cannot install signal handlers: %s\n", std::strerror(errno));
+        return 1;
+    }
+    sockaddr_in local{};
+    if (!makeIpv4Endpoint(options.bindAddress.c_str(), options.port, local)) {
+        std::fprintf(stderr, "brassmoor-server: --bind needs an IPv4 address, not '%s'\n",
+                     options.bindAddress.c_str());
+        return 2;
+    }
+    if (!startSocketLibrary()) {
+        std::fprintf(stderr, "brassmoor-server: cannot start the sockets library\n");
+        return 1;
+    }
+
+    Server server;
+    server.options = options;
+    server.socket = openUdpSocket();
+    if (server.socket == InvalidSocketHandle) {
+        std::fprintf(stderr, "brassmoor-server: cannot create a UDP socket: %s\n", std::strerror(errno));
+        stopSocketLibrary();
+        return 1;
+    }
+    makeNonBlocking(server.socket);
+    if (!bindUdpSocket(server.socket, local)) {
+        std::fprintf(stderr, "brassmoor-server: cannot listen on %s:%u: %s\n", options.bindAddress.c_str(),
+                     unsigned{options.port}, std::strerror(errno));
+        closeSocket(server.socket);
+        stopSocketLibrary();
+        return 1;
+    }
+
+    server.bots = makeBots(options.bots, options.seed, server.ids);
+    std::printf("listening on %s:%u rate=%g bots=%u timeout=%g seed=%llu\n", options.bindAddress.c_str(),
+                unsigned{options.port}, options.rate, options.bots, options.timeoutSeconds,
+                static_cast<unsigned long long>(options.seed));
+
+    const double period = 1.0 / options.rate;
+    const double start = monotonicSeconds();
+    server.lastBotStep = start;
+    double nextTick = start;
+    double nextStatus = start + StatusInterval;
+
+    while (stopSignal == 0) {
+        const double now = monotonicSeconds();
+        if (now >= nextTick) {
+            tick(server, now);
+            nextTick += period;
+            if (nextTick <= now) nextTick = now + period;  // fell behind: skip the missed ticks
+        }
+        if (now >= nextStatus) {
+            printStatus(server);
+            nextStatus += StatusInterval;
+            if (nextStatus <= now) nextStatus = now + StatusInterval;
+        }
+
+        const double wait = std::min(nextTick, nextStatus) - monotonicSeconds();
+        const int waitMilliseconds =
+            wait <= 0.0 ? 0 : static_cast<int>(std::min(std::ceil(wait * 1000.0), double{MaxWaitMilliseconds}));
+        pollfd watched{server.socket, POLLIN, 0};
+        const int ready = poll(&watched, 1, waitMilliseconds);
+        if (ready > 0) {
+            receiveWaiting(server);
+        } else if (ready < 0 && errno != EINTR) {
+            // Anything but an interrupting signal would fail again at once: stop rather than spin.
+            std::fprintf(stderr, "brassmoor-server: poll failed: %s\n", std::strerror(errno));
+            closeSocket(server.socket);
+            stopSocketLibrary();
+            return 1;
+        }
+    }
+
+    std::printf("stopping on signal %d\n", static_cast<int>(stopSignal));
+    printStatus(server);
+    closeSocket(server.socket);
+    stopSocketLibrary();
+    return 0;
+}
+
+}  // namespace
+}  // namespace brassmoor
+
+int main(int argc, char** argv) {
+    // One line at a time, so that a log reader (or a test) sees each line as it happens.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const char* const* args = argv;
+    const brassmoor::OptionsResult parsed =
+        brassmoor::parseServerOptions(std::span<const char* const>(args, static_cast<std::size_t>(argc)));
+    switch (parsed.status) {
+    case brassmoor::OptionsStatus::Help:
+        std::fputs(brassmoor::serverUsageText().c_str(), stdout);
+        return 0;
+    case brassmoor::OptionsStatus::Error:
+        std::fprintf(stderr, "brassmoor-server: %s\nTry 'brassmoor-server --help'.\n", parsed.error.c_str());
+        return 2;
+    case brassmoor::OptionsStatus::Run:
+        break;
+    }
+    return brassmoor::run(parsed.options);
+}

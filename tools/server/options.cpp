@@ -1,0 +1,142 @@
+// The server's command line: parsed into plain values, with a message for anything it cannot take.
+#include "options.h"
+
+#include <charconv>
+#include <cmath>
+#include <optional>
+#include <string_view>
+
+namespace brassmoor {
+
+namespace {
+
+constexpr double MinRate = 0.1;
+constexpr double MaxRate = 1000.0;
+constexpr std::uint32_t MaxBots = 10000;
+constexpr double MinTimeout = 0.1;
+constexpr double MaxTimeout = 86400.0;
+
+std::optional<std::uint64_t> parseWhole(std::string_view text) {
+    std::uint64_t value = 0;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc{} || ptr != end) return std::nullopt;
+    return value;
+}
+
+std::optional<double> parseReal(std::string_view text) {
+    double value = 0.0;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc{} || ptr != end || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+std::string quoted(std::string_view text) {
+    return "'" + std::string(text) + "'";
+}
+
+OptionsResult failure(std::string message) {
+    return OptionsResult{OptionsStatus::Error, {}, std::move(message)};
+}
+
+// Applies one option with its value; an empty string on success, otherwise the message.
+std::string applyOption(std::string_view name, std::string_view value, ServerOptions& options) {
+    if (name == "--bind") {
+        if (!isDottedIpv4(std::string(value))) return "--bind needs an IPv4 address such as 127.0.0.1, not " + quoted(value);
+        options.bindAddress = std::string(value);
+    } else if (name == "--port") {
+        auto n = parseWhole(value);
+        if (!n || *n < 1 || *n > 65535) return "--port needs a whole number from 1 to 65535, not " + quoted(value);
+        options.port = static_cast<std::uint16_t>(*n);
+    } else if (name == "--rate") {
+        auto r = parseReal(value);
+        if (!r || *r < MinRate || *r > MaxRate) {
+            return "--rate needs snapshots per second from 0.1 to 1000, not " + quoted(value);
+        }
+        options.rate = *r;
+    } else if (name == "--bots") {
+        auto n = parseWhole(value);
+        if (!n || *n > MaxBots) return "--bots needs a whole number from 0 to 10000, not " + quoted(value);
+        options.bots = static_cast<std::uint32_t>(*n);
+    } else if (name == "--timeout") {
+        auto t = parseReal(value);
+        if (!t || *t < MinTimeout || *t > MaxTimeout) {
+            return "--timeout needs seconds from 0.1 to 86400, not " + quoted(value);
+        }
+        options.timeoutSeconds = *t;
+    } else if (name == "--seed") {
+        auto n = parseWhole(value);
+        if (!n) return "--seed needs a whole number from 0 to 18446744073709551615, not " + quoted(value);
+        options.seed = *n;
+    }
+    return {};
+}
+
+bool takesValue(std::string_view name) {
+    return name == "--bind" || name == "--port" || name == "--rate" || name == "--bots" || name == "--timeout" ||
+           name == "--seed";
+}
+
+}  // namespace
+
+bool isDottedIpv4(const std::string& text) {
+    std::string_view rest = text;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (rest.empty() || rest.front() != '.') return false;
+            rest.remove_prefix(1);
+        }
+        std::size_t digits = 0;
+        while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') ++digits;
+        if (digits == 0 || digits > 3 || (digits > 1 && rest.front() == '0')) return false;
+        auto value = parseWhole(rest.substr(0, digits));
+        if (!value || *value > 255) return false;
+        rest.remove_prefix(digits);
+    }
+    return rest.empty();
+}
+
+OptionsResult parseServerOptions(std::span<const char* const> args) {
+    OptionsResult result{OptionsStatus::Run, {}, {}};
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (arg == "--help" || arg == "-h") return OptionsResult{OptionsStatus::Help, {}, {}};
+
+        std::string_view name = arg;
+        std::optional<std::string_view> value;
+        if (auto equals = arg.find('='); arg.starts_with("--") && equals != std::string_view::npos) {
+            name = arg.substr(0, equals);
+            value = arg.substr(equals + 1);
+        }
+        if (!takesValue(name)) {
+            if (!arg.starts_with("-")) return failure("unexpected argument " + quoted(arg));
+            return failure("unknown option " + quoted(name));
+        }
+        if (!value) {
+            if (i + 1 >= args.size()) return failure(std::string(name) + " needs a value");
+            value = std::string_view(args[++i]);
+        }
+        if (std::string message = applyOption(name, *value, result.options); !message.empty()) {
+            return failure(std::move(message));
+        }
+    }
+    return result;
+}
+
+std::string serverUsageText() {
+    return "Usage: brassmoor-server [options]\n"
+           "Relays the players' poses: every client is sent a snapshot of all players at a steady rate.\n"
+           "\n"
+           "  --bind ADDRESS   IPv4 address to listen on (default 0.0.0.0)\n"
+           "  --port N         UDP port to listen on (default 40123)\n"
+           "  --rate HZ        snapshots per second to each client (default 30)\n"
+           "  --bots N         simulated players walking about (default 0)\n"
+           "  --timeout SEC    forget a client silent this long (default 5)\n"
+           "  --seed N         seed for the simulated players' walks (default 1)\n"
+           "  --help           print this and exit\n"
+           "\n"
+           "Stops cleanly on SIGINT or SIGTERM.\n";
+}
+
+}  // namespace brassmoor

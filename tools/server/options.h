@@ -1,0 +1,40 @@
+// The server's command line: parsed into plain values, with a message for anything it cannot take.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace brassmoor {
+
+struct ServerOptions {
+    std::string bindAddress = "0.0.0.0";  // dotted-decimal IPv4
+    std::uint16_t port = 40123;
+    double rate = 30.0;                   // snapshots per second to each client
+    std::uint32_t bots = 0;               // simulated players
+    double timeoutSeconds = 5.0;          // a client silent this long is forgotten
+    std::uint64_t seed = 1;               // for the bots' walks
+};
+
+enum class OptionsStatus {
+    Run,    // start the server with these options
+    Help,   // print the usage and exit successfully
+    Error,  // print `error` and exit with status 2
+};
+
+struct OptionsResult {
+    OptionsStatus status;
+    ServerOptions options;
+    std::string error;  // one line, without the program name or a newline
+};
+
+// `args` is the whole argv, program name first. Takes "--name value" and "--name=value".
+OptionsResult parseServerOptions(std::span<const char* const> args);
+
+// The text printed for --help, ending in a newline.
+std::string serverUsageText();
+
+// True for exactly four dot-separated decimal numbers 0 to 255, with no leading zeros.
+bool isDottedIpv4(const std::string& text);
+
+}  // namespace brassmoor

@@ -1,0 +1,84 @@
+// The server's table of connected clients: joining, pose updates and forgetting the silent ones.
+#include "registry.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace brassmoor {
+
+namespace {
+
+std::uint64_t addressKey(const ClientAddress& address) {
+    return (std::uint64_t{address.ipv4} << 16) | address.port;
+}
+
+std::vector<Client>::iterator clientById(std::vector<Client>& clients, std::uint32_t id) {
+    auto it = std::lower_bound(clients.begin(), clients.end(), id,
+                               [](const Client& c, std::uint32_t wanted) { return c.id < wanted; });
+    return (it != clients.end() && it->id == id) ? it : clients.end();
+}
+
+}  // namespace
+
+bool operator==(const ClientAddress& a, const ClientAddress& b) {
+    return a.ipv4 == b.ipv4 && a.port == b.port;
+}
+
+std::string formatClientAddress(const ClientAddress& address) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", (address.ipv4 >> 24) & 0xFFu,
+                  (address.ipv4 >> 16) & 0xFFu, (address.ipv4 >> 8) & 0xFFu, address.ipv4 & 0xFFu,
+                  unsigned{address.port});
+    return text;
+}
+
+std::uint32_t takeId(IdSource& ids) {
+    // After 2^32 - 1 ids the counter would wrap and repeat; a run never gets near that.
+    return ids.next++;
+}
+
+PoseResult acceptDatagram(ClientRegistry& registry, IdSource& ids, TrafficCounters& counters,
+                          const ClientAddress& from, std::span<const std::uint8_t> bytes, double now) {
+    ++counters.datagramsIn;
+    PoseDatagram pose{};
+    if (!decodePoseDatagram(bytes, pose)) {
+        ++counters.dropped;
+        return {PoseOutcome::Dropped, 0};
+    }
+    const PeerState state{pose.x, pose.y, pose.z, pose.yaw};
+
+    const std::uint64_t key = addressKey(from);
+    if (auto known = registry.idByAddress.find(key); known != registry.idByAddress.end()) {
+        auto client = clientById(registry.clients, known->second);
+        client->state = state;
+        client->lastHeard = now;
+        return {PoseOutcome::Updated, client->id};
+    }
+
+    // Ids only grow, so appending keeps the list in id order.
+    const std::uint32_t id = takeId(ids);
+    registry.clients.push_back(Client{id, from, state, now});
+    registry.idByAddress.emplace(key, id);
+    return {PoseOutcome::Joined, id};
+}
+
+std::vector<Client> forgetSilentClients(ClientRegistry& registry, double now, double timeoutSeconds) {
+    std::vector<Client> forgotten;
+    auto silent = [&](const Client& c) { return now - c.lastHeard > timeoutSeconds; };
+    for (const Client& c : registry.clients) {
+        if (silent(c)) {
+            forgotten.push_back(c);
+            registry.idByAddress.erase(addressKey(c.address));
+        }
+    }
+    std::erase_if(registry.clients, silent);
+    return forgotten;
+}
+
+const Client* findClient(const ClientRegistry& registry, std::uint32_t id) {
+    auto it = std::lower_bound(registry.clients.begin(), registry.clients.end(), id,
+                               [](const Client& c, std::uint32_t wanted) { return c.id < wanted; });
+    return (it != registry.clients.end() && it->id == id) ? &*it : nullptr;
+}
+
+}  // namespace brassmoor

@@ -1,0 +1,76 @@
+// The server's table of connected clients: who they are, where they stand, when they were last heard.
+//
+// A client is known only by the IPv4 address and UDP port its poses come from. It joins with its
+// first well-formed pose, gets an id that is never handed out again in the same run, and is forgotten
+// once it has sent no well-formed pose for longer than the timeout. Times are monotonic seconds.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "net/datagram.h"
+
+namespace brassmoor {
+
+// Where a client's datagrams come from, both numbers in host byte order.
+struct ClientAddress {
+    std::uint32_t ipv4;
+    std::uint16_t port;
+};
+
+bool operator==(const ClientAddress& a, const ClientAddress& b);
+
+// "a.b.c.d:port"
+std::string formatClientAddress(const ClientAddress& address);
+
+// Hands out player ids for clients and bots alike: 1, 2, 3, ... and never the same one twice.
+struct IdSource {
+    std::uint32_t next = 1;
+};
+
+std::uint32_t takeId(IdSource& ids);
+
+struct Client {
+    std::uint32_t id;
+    ClientAddress address;
+    PeerState state;     // the last pose's x, y, z and yaw, as received
+    double lastHeard;    // seconds, when the last well-formed pose arrived
+};
+
+struct TrafficCounters {
+    std::uint64_t datagramsIn = 0;   // every datagram received, well-formed or not
+    std::uint64_t datagramsOut = 0;  // snapshots handed to the socket
+    std::uint64_t dropped = 0;       // received datagrams that were not well-formed poses
+    std::uint64_t sendFailures = 0;  // snapshots the socket refused
+};
+
+struct ClientRegistry {
+    std::vector<Client> clients;                            // in ascending id order
+    std::unordered_map<std::uint64_t, std::uint32_t> idByAddress;
+};
+
+enum class PoseOutcome {
+    Dropped,  // not a well-formed pose; counted and otherwise ignored
+    Joined,   // a well-formed pose from an address not known before
+    Updated,  // a well-formed pose from a known client
+};
+
+struct PoseResult {
+    PoseOutcome outcome;
+    std::uint32_t clientId;  // 0 when dropped
+};
+
+// Takes one received datagram: counts it, and either drops it or records the pose for its sender.
+PoseResult acceptDatagram(ClientRegistry& registry, IdSource& ids, TrafficCounters& counters,
+                          const ClientAddress& from, std::span<const std::uint8_t> bytes, double now);
+
+// Removes every client not heard from for more than `timeoutSeconds`; returns them, in id order.
+std::vector<Client> forgetSilentClients(ClientRegistry& registry, double now, double timeoutSeconds);
+
+// The client with this id, or null.
+const Client* findClient(const ClientRegistry& registry, std::uint32_t id);
+
+}  // namespace brassmoor

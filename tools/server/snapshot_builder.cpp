@@ -1,0 +1,63 @@
+// Chooses what each client's snapshot lists and writes it out.
+#include "snapshot_builder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace brassmoor {
+
+void gatherPlayers(const ClientRegistry& registry, const BotWorld& bots, std::vector<SnapshotEntry>& players) {
+    players.clear();
+    players.reserve(registry.clients.size() + bots.bots.size());
+    for (const Bot& bot : bots.bots) players.push_back(SnapshotEntry{bot.id, botState(bot)});
+    for (const Client& client : registry.clients) players.push_back(SnapshotEntry{client.id, client.state});
+    // Bots and clients draw ids from one source, so each half is already sorted; merge the two.
+    const auto middle = players.begin() + static_cast<std::ptrdiff_t>(bots.bots.size());
+    std::inplace_merge(players.begin(), middle, players.end(),
+                       [](const SnapshotEntry& a, const SnapshotEntry& b) { return a.peerId < b.peerId; });
+}
+
+void selectSnapshotEntries(std::span<const SnapshotEntry> players, std::uint32_t receiverId,
+                           std::vector<SnapshotEntry>& chosen, std::size_t maxEntries) {
+    chosen.assign(players.begin(), players.end());
+    if (chosen.size() <= maxEntries) return;
+
+    float centreX = 0.0f;
+    float centreY = 0.0f;
+    if (auto self = std::find_if(chosen.begin(), chosen.end(),
+                                 [&](const SnapshotEntry& e) { return e.peerId == receiverId; });
+        self != chosen.end()) {
+        centreX = self->state.x;
+        centreY = self->state.y;
+        chosen.erase(self);
+    }
+    if (chosen.size() <= maxEntries) return;
+
+    // Poses are relayed as received, so a coordinate may be NaN or infinite: such a player counts as
+    // the farthest of all, which also keeps the ordering below a strict weak one.
+    auto distanceSquared = [&](const SnapshotEntry& e) {
+        const float dx = e.state.x - centreX;
+        const float dy = e.state.y - centreY;
+        const float d = dx * dx + dy * dy;
+        return std::isnan(d) ? std::numeric_limits<float>::infinity() : d;
+    };
+    auto nearer = [&](const SnapshotEntry& a, const SnapshotEntry& b) {
+        const float da = distanceSquared(a);
+        const float db = distanceSquared(b);
+        return da != db ? da < db : a.peerId < b.peerId;
+    };
+    const auto keepEnd = chosen.begin() + static_cast<std::ptrdiff_t>(maxEntries);
+    std::nth_element(chosen.begin(), keepEnd, chosen.end(), nearer);
+    chosen.erase(keepEnd, chosen.end());
+    std::sort(chosen.begin(), chosen.end(),
+              [](const SnapshotEntry& a, const SnapshotEntry& b) { return a.peerId < b.peerId; });
+}
+
+std::size_t buildSnapshotFor(std::span<const SnapshotEntry> players, std::uint32_t receiverId,
+                             std::vector<SnapshotEntry>& scratch, std::span<std::uint8_t> out) {
+    selectSnapshotEntries(players, receiverId, scratch);
+    return encodeSnapshotDatagram(receiverId, scratch, out);
+}
+
+}  // namespace brassmoor

@@ -1,0 +1,33 @@
+// Chooses what each client's snapshot lists and writes it out.
+//
+// A snapshot lists every player the server knows, bots included, and the receiver itself (the client
+// recognises its own entry by selfId). A client reads at most MaxSnapshotEntries entries, so when
+// there are more players the receiver's own entry is left out first, then those farthest from it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "bots.h"
+#include "net/datagram.h"
+#include "registry.h"
+
+namespace brassmoor {
+
+// Every known player, clients and bots, in ascending id order.
+void gatherPlayers(const ClientRegistry& registry, const BotWorld& bots, std::vector<SnapshotEntry>& players);
+
+// The entries of the snapshot for `receiverId`, in ascending id order, at most `maxEntries` of them.
+// `players` must be in ascending id order. When the receiver is not among them, distances are
+// measured from the origin.
+void selectSnapshotEntries(std::span<const SnapshotEntry> players, std::uint32_t receiverId,
+                           std::vector<SnapshotEntry>& chosen, std::size_t maxEntries = MaxSnapshotEntries);
+
+// Selects and encodes the snapshot for `receiverId` into `out` (ReceiveBufferSize bytes is enough);
+// returns the bytes written. `scratch` is reused between calls to spare allocations.
+std::size_t buildSnapshotFor(std::span<const SnapshotEntry> players, std::uint32_t receiverId,
+                             std::vector<SnapshotEntry>& scratch, std::span<std::uint8_t> out);
+
+}  // namespace brassmoor
