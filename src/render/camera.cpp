@@ -1,5 +1,7 @@
-// The projection and view matrices that follow from the framebuffer and the player's eye.
+// The projection, view and model matrices of the scene.
 #include "render/camera.h"
+
+#include "render/mesh.h"
 
 namespace brassmoor {
 
@@ -18,6 +20,13 @@ Mat4 viewFromEye(PlayerPosition position, Vec3 look)
     const Vec3 target{position.x + look.x, position.y + look.y, look.z + EyeHeight};
     const Vec3 up{0.0f, 0.0f, 1.0f};
     return lookAt(eye, target, up);
+}
+
+Mat4 avatarModelMatrix(const PeerState& peer)
+{
+    // The box is centred on its origin; lifting it by its half height stands it on the
+    // ground whatever height the peer reports.
+    return multiply(translation(peer.x, peer.y, AvatarHalfHeight), rotationZ(peer.yaw));
 }
 
 }  // namespace brassmoor

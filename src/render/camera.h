@@ -1,6 +1,7 @@
-// Where the player stands and how the view and projection follow from it.
+// Where the player stands, and the projection, view and model matrices of the scene.
 #pragma once
 
+#include "net/datagram.h"
 #include "render/math.h"
 
 namespace brassmoor {
@@ -21,5 +22,9 @@ inline constexpr float FarDistance = 500.0f;
 Mat4 projectionForFramebuffer(int width, int height);
 // View from the eye above `position`, looking along the unit direction `look`.
 Mat4 viewFromEye(PlayerPosition position, Vec3 look);
+
+// Model matrix of another player's box: standing on the ground, turned by its yaw.
+// The reported height is ignored.
+Mat4 avatarModelMatrix(const PeerState& peer);
 
 }  // namespace brassmoor

@@ -5,17 +5,6 @@
 
 namespace brassmoor {
 
-namespace {
-
-constexpr float AvatarCentreHeight = 0.9f;  // half the box's height, so it stands on z = 0
-
-}  // namespace
-
-Mat4 avatarModelMatrix(const PeerState& peer)
-{
-    return multiply(translation(peer.x, peer.y, AvatarCentreHeight), rotationZ(peer.yaw));
-}
-
 void drawFrame(GLFWwindow* window, PlayerPosition position, Vec3 look, const PeerTable& peers,
                const LitColorProgram& program, const SceneMeshes& meshes)
 {

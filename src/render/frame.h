@@ -16,10 +16,6 @@ struct SceneMeshes {
     GpuMesh groundGrid;
 };
 
-// Model matrix of another player's box: standing on the ground, turned by its yaw.
-// The reported height is ignored.
-Mat4 avatarModelMatrix(const PeerState& peer);
-
 // Draws into the back buffer; the window's context must be current.
 void drawFrame(GLFWwindow* window, PlayerPosition position, Vec3 look, const PeerTable& peers,
                const LitColorProgram& program, const SceneMeshes& meshes);
