@@ -243,3 +243,30 @@ def snapshot(self_id, entries, announced=None):
     count = len(entries) if announced is None else announced
     body = b"".join(struct.pack("<I4f", peer_id, x, y, z, yaw) for peer_id, x, y, z, yaw in entries)
     return b"KV01\x02" + struct.pack("<IH", self_id, count) + body
+
+
+def screenshot(xserver):
+    """The client window's pixels as (width, height, rows of (r, g, b))."""
+    window = xserver.client_window()
+    geometry = window.get_geometry()
+    image = window.get_image(0, 0, geometry.width, geometry.height, X.ZPixmap, 0xFFFFFFFF)
+    data = image.data
+    width, height = geometry.width, geometry.height
+    stride = len(data) // height
+    rows = []
+    for y in range(height):
+        row = data[y * stride:(y + 1) * stride]
+        rows.append([(row[4 * x + 2], row[4 * x + 1], row[4 * x]) for x in range(width)])
+    return width, height, rows
+
+
+def is_orange(pixel):
+    # The box colour (0.8, 0.45, 0.22) at any shade from 0.35 to 1: red well above blue.
+    r, g, b = pixel
+    return r >= 60 and r > 1.5 * g and g > 1.4 * b
+
+
+def title_position(title):
+    """(x, y) shown after "pos " in the title."""
+    x, y = title.rsplit("pos ", 1)[1].split(",")
+    return float(x), float(y)
