@@ -188,6 +188,9 @@ protected:
 
     void TearDown() override
     {
+        if (window == nullptr || !loaded) {
+            return;
+        }
         const GLuint arrays[2] = {meshes.avatarBox.vertexArray, meshes.groundGrid.vertexArray};
         const GLuint buffers[2] = {meshes.avatarBox.vertexBuffer, meshes.groundGrid.vertexBuffer};
         glDeleteVertexArrays(2, arrays);
