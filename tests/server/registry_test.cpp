@@ -1,0 +1,205 @@
+// Tests of the server's client registry: ids per address and port, forgetting, pose acceptance.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "registry.h"
+
+namespace brassmoor {
+namespace {
+
+// x = 1.0, y = 2.0, z = 1.7, yaw = -0.5, pitch = 0.25
+constexpr std::array<std::uint8_t, 25> WellFormedPose = {
+    'K', 'V', '0', '1', 0x01,
+    0x00, 0x00, 0x80, 0x3F,
+    0x00, 0x00, 0x00, 0x40,
+    0x9A, 0x99, 0xD9, 0x3F,
+    0x00, 0x00, 0x00, 0xBF,
+    0x00, 0x00, 0x80, 0x3E,
+};
+
+constexpr ClientAddress Alice{0x7F000001, 50001};     // 127.0.0.1:50001
+constexpr ClientAddress AliceAgain{0x7F000001, 50002};  // same host, another port
+constexpr ClientAddress Bob{0x0A000002, 50001};       // 10.0.0.2:50001
+
+struct RegistryFixture : ::testing::Test {
+    ClientRegistry registry;
+    IdSource ids;
+    TrafficCounters counters;
+
+    PoseResult send(const ClientAddress& from, std::span<const std::uint8_t> bytes, double now) {
+        return acceptDatagram(registry, ids, counters, from, bytes, now);
+    }
+    PoseResult sendPose(const ClientAddress& from, double now) { return send(from, WellFormedPose, now); }
+};
+
+using ClientIds = RegistryFixture;
+
+TEST_F(ClientIds, FirstPoseJoinsWithIdOne) {
+    const PoseResult result = sendPose(Alice, 0.0);
+    EXPECT_EQ(result.outcome, PoseOutcome::Joined);
+    EXPECT_EQ(result.clientId, 1u);
+    ASSERT_EQ(registry.clients.size(), 1u);
+    EXPECT_TRUE(registry.clients[0].address == Alice);
+}
+
+TEST_F(ClientIds, LaterPosesFromTheSameAddressKeepTheId) {
+    sendPose(Alice, 0.0);
+    const PoseResult second = sendPose(Alice, 0.1);
+    const PoseResult third = sendPose(Alice, 0.2);
+    EXPECT_EQ(second.outcome, PoseOutcome::Updated);
+    EXPECT_EQ(second.clientId, 1u);
+    EXPECT_EQ(third.clientId, 1u);
+    EXPECT_EQ(registry.clients.size(), 1u);
+}
+
+TEST_F(ClientIds, DistinctPortsOnOneHostAreDistinctClients) {
+    EXPECT_EQ(sendPose(Alice, 0.0).clientId, 1u);
+    EXPECT_EQ(sendPose(AliceAgain, 0.0).clientId, 2u);
+    EXPECT_EQ(sendPose(Bob, 0.0).clientId, 3u);
+    EXPECT_EQ(sendPose(AliceAgain, 0.1).clientId, 2u);
+    EXPECT_EQ(registry.clients.size(), 3u);
+}
+
+TEST_F(ClientIds, IdsAreSharedWithWhateverTookIdsBefore) {
+    // The bots take their ids from the same source first.
+    EXPECT_EQ(takeId(ids), 1u);
+    EXPECT_EQ(takeId(ids), 2u);
+    EXPECT_EQ(sendPose(Alice, 0.0).clientId, 3u);
+}
+
+TEST_F(ClientIds, AClientThatComesBackAfterBeingForgottenGetsANewId) {
+    sendPose(Alice, 0.0);
+    ASSERT_EQ(forgetSilentClients(registry, 10.0, 5.0).size(), 1u);
+    const PoseResult back = sendPose(Alice, 10.5);
+    EXPECT_EQ(back.outcome, PoseOutcome::Joined);
+    EXPECT_EQ(back.clientId, 2u);
+}
+
+TEST_F(ClientIds, FindClientByIdKnowsOnlyThePresentOnes) {
+    sendPose(Alice, 0.0);
+    sendPose(Bob, 0.0);
+    ASSERT_NE(findClient(registry, 2), nullptr);
+    EXPECT_TRUE(findClient(registry, 2)->address == Bob);
+    EXPECT_EQ(findClient(registry, 3), nullptr);
+    EXPECT_EQ(findClient(registry, 0), nullptr);
+}
+
+TEST(ClientAddressText, IsDottedDecimalWithPort) {
+    EXPECT_EQ(formatClientAddress(ClientAddress{0x7F000001, 5555}), "127.0.0.1:5555");
+    EXPECT_EQ(formatClientAddress(ClientAddress{0xC0A8FF0A, 65535}), "192.168.255.10:65535");
+    EXPECT_EQ(formatClientAddress(ClientAddress{0, 0}), "0.0.0.0:0");
+}
+
+using PoseAcceptance = RegistryFixture;
+
+TEST_F(PoseAcceptance, RecordsThePoseAsReceived) {
+    sendPose(Alice, 3.5);
+    ASSERT_EQ(registry.clients.size(), 1u);
+    const Client& client = registry.clients[0];
+    EXPECT_EQ(client.state.x, 1.0f);
+    EXPECT_EQ(client.state.y, 2.0f);
+    EXPECT_EQ(client.state.z, 1.7f);
+    EXPECT_EQ(client.state.yaw, -0.5f);
+    EXPECT_EQ(client.lastHeard, 3.5);
+}
+
+TEST_F(PoseAcceptance, ANewPoseReplacesTheOldOne) {
+    sendPose(Alice, 0.0);
+    // x = 3.0, y = -4.0, z = 0.0 (relayed, not corrected), yaw = 2.0, pitch = 0
+    const std::array<std::uint8_t, 25> moved = {
+        'K', 'V', '0', '1', 0x01, 0x00, 0x00, 0x40, 0x40, 0x00, 0x00, 0x80, 0xC0,
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00,
+    };
+    EXPECT_EQ(send(Alice, moved, 1.0).outcome, PoseOutcome::Updated);
+    const Client& client = registry.clients[0];
+    EXPECT_EQ(client.state.x, 3.0f);
+    EXPECT_EQ(client.state.y, -4.0f);
+    EXPECT_EQ(client.state.z, 0.0f);
+    EXPECT_EQ(client.state.yaw, 2.0f);
+    EXPECT_EQ(client.lastHeard, 1.0);
+}
+
+TEST_F(PoseAcceptance, MalformedDatagramsAreDroppedAndCounted) {
+    std::vector<std::vector<std::uint8_t>> malformed;
+    malformed.emplace_back(WellFormedPose.begin(), WellFormedPose.end() - 1);  // 24 bytes
+    malformed.emplace_back(WellFormedPose.begin(), WellFormedPose.end());
+    malformed.back().push_back(0x00);                                        // 26 bytes
+    malformed.emplace_back(WellFormedPose.begin(), WellFormedPose.end());
+    malformed.back()[3] = '2';                                               // "KV02"
+    malformed.emplace_back(WellFormedPose.begin(), WellFormedPose.end());
+    malformed.back()[0] = 'k';                                               // "kV01"
+    malformed.emplace_back(WellFormedPose.begin(), WellFormedPose.end());
+    malformed.back()[4] = 0x02;                                              // a snapshot's type
+    malformed.emplace_back();                                                // empty
+
+    for (const auto& bytes : malformed) {
+        const PoseResult result = send(Alice, bytes, 0.0);
+        EXPECT_EQ(result.outcome, PoseOutcome::Dropped) << bytes.size() << " bytes";
+        EXPECT_EQ(result.clientId, 0u);
+    }
+    EXPECT_TRUE(registry.clients.empty());
+    EXPECT_EQ(counters.datagramsIn, 6u);
+    EXPECT_EQ(counters.dropped, 6u);
+
+    sendPose(Alice, 0.0);
+    EXPECT_EQ(counters.datagramsIn, 7u);
+    EXPECT_EQ(counters.dropped, 6u);
+    EXPECT_EQ(registry.clients.size(), 1u);
+}
+
+TEST_F(PoseAcceptance, AMalformedDatagramLeavesAKnownClientsPoseAlone) {
+    sendPose(Alice, 1.0);
+    const std::array<std::uint8_t, 24> shortPose = {'K', 'V', '0', '1', 0x01};
+    send(Alice, shortPose, 2.0);
+    const Client& client = registry.clients[0];
+    EXPECT_EQ(client.state.x, 1.0f);
+    EXPECT_EQ(client.lastHeard, 1.0);
+}
+
+using SilentClients = RegistryFixture;
+
+TEST_F(SilentClients, AreKeptUpToTheTimeout) {
+    sendPose(Alice, 10.0);
+    EXPECT_TRUE(forgetSilentClients(registry, 12.0, 5.0).empty());
+    EXPECT_TRUE(forgetSilentClients(registry, 15.0, 5.0).empty());
+    EXPECT_EQ(registry.clients.size(), 1u);
+}
+
+TEST_F(SilentClients, AreForgottenJustAfterTheTimeout) {
+    sendPose(Alice, 10.0);
+    const std::vector<Client> gone = forgetSilentClients(registry, 15.01, 5.0);
+    ASSERT_EQ(gone.size(), 1u);
+    EXPECT_EQ(gone[0].id, 1u);
+    EXPECT_TRUE(gone[0].address == Alice);
+    EXPECT_TRUE(registry.clients.empty());
+    EXPECT_TRUE(registry.idByAddress.empty());
+}
+
+TEST_F(SilentClients, AFreshPoseStartsTheTimeoutAgain) {
+    sendPose(Alice, 10.0);
+    sendPose(Alice, 14.0);
+    EXPECT_TRUE(forgetSilentClients(registry, 18.0, 5.0).empty());
+    EXPECT_EQ(forgetSilentClients(registry, 19.5, 5.0).size(), 1u);
+}
+
+TEST_F(SilentClients, OnlyTheSilentOnesGoAndTheRestKeepTheirOrder) {
+    sendPose(Alice, 0.0);       // id 1, silent
+    sendPose(AliceAgain, 0.0);  // id 2, keeps talking
+    sendPose(Bob, 0.0);         // id 3, silent
+    sendPose(AliceAgain, 4.0);
+    const std::vector<Client> gone = forgetSilentClients(registry, 6.0, 5.0);
+    ASSERT_EQ(gone.size(), 2u);
+    EXPECT_EQ(gone[0].id, 1u);
+    EXPECT_EQ(gone[1].id, 3u);
+    ASSERT_EQ(registry.clients.size(), 1u);
+    EXPECT_EQ(registry.clients[0].id, 2u);
+    // The remaining client is still found by its address.
+    EXPECT_EQ(sendPose(AliceAgain, 6.5).outcome, PoseOutcome::Updated);
+    EXPECT_EQ(sendPose(Bob, 6.5).clientId, 4u);
+}
+
+}  // namespace
+}  // namespace brassmoor

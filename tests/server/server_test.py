@@ -1,0 +1,240 @@
+"""Black-box tests of brassmoor-server over loopback: joining, snapshots, garbage, timeouts, signals."""
+import os
+import queue
+import re
+import signal
+import socket
+import struct
+import subprocess
+import threading
+import time
+
+import pytest
+
+SERVER = os.environ.get("BRASSMOOR_SERVER", "brassmoor-server")
+DEADLINE = 10.0  # seconds allowed for anything the server should do promptly
+
+
+def free_udp_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def pose_bytes(x, y, z, yaw, pitch):
+    return b"KV01" + bytes([1]) + struct.pack("<5f", x, y, z, yaw, pitch)
+
+
+def parse_snapshot(data):
+    assert data[:5] == b"KV01\x02"
+    self_id, count = struct.unpack_from("<IH", data, 5)
+    assert len(data) == 11 + 20 * count
+    entries = {}
+    for i in range(count):
+        peer_id, x, y, z, yaw = struct.unpack_from("<I4f", data, 11 + 20 * i)
+        entries[peer_id] = (x, y, z, yaw)
+    return self_id, entries
+
+
+class RunningServer:
+    """The server process with its output lines gathered by a reader thread."""
+
+    def __init__(self, *args):
+        self.port = free_udp_port()
+        self.proc = subprocess.Popen(
+            [SERVER, "--bind", "127.0.0.1", "--port", str(self.port), *args],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.lines = queue.Queue()
+        self.seen = []
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            self.lines.put(line.rstrip("\n"))
+
+    def wait_for_line(self, pattern, timeout=DEADLINE):
+        regex = re.compile(pattern)
+        for line in self.seen:
+            if regex.search(line):
+                return line
+        end = time.monotonic() + timeout
+        while True:
+            left = end - time.monotonic()
+            if left <= 0:
+                raise AssertionError(f"no line matching {pattern!r}; saw {self.seen!r}")
+            try:
+                line = self.lines.get(timeout=left)
+            except queue.Empty:
+                continue
+            self.seen.append(line)
+            if regex.search(line):
+                return line
+
+    def stop(self, sig=signal.SIGTERM):
+        self.proc.send_signal(sig)
+        try:
+            return self.proc.wait(timeout=DEADLINE)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            raise
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        self.reader.join(timeout=DEADLINE)
+        self.proc.stdout.close()
+        self.proc.stderr.close()
+
+
+@pytest.fixture
+def start_server():
+    started = []
+
+    def start(*args):
+        server = RunningServer(*args)
+        started.append(server)
+        server.wait_for_line(r"^listening on 127\.0\.0\.1:%d" % server.port)
+        return server
+
+    yield start
+    for server in started:
+        server.close()
+
+
+@pytest.fixture
+def client():
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind(("127.0.0.1", 0))
+    yield s
+    s.close()
+
+
+def drain(sock):
+    """Throws away every datagram already queued on the socket."""
+    sock.settimeout(0.0)
+    try:
+        while True:
+            sock.recvfrom(8192)
+    except BlockingIOError:
+        pass
+
+
+def exchange(sock, port, pose, timeout=DEADLINE):
+    """Sends the pose now and then until a snapshot comes back; returns (selfId, entries)."""
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        sock.sendto(pose, ("127.0.0.1", port))
+        sock.settimeout(0.2)
+        try:
+            data, _ = sock.recvfrom(8192)
+        except socket.timeout:
+            continue
+        return parse_snapshot(data)
+    raise AssertionError("no snapshot arrived")
+
+
+def test_a_client_sees_itself_and_the_bots(start_server, client):
+    server = start_server("--bots", "3")
+    pose = pose_bytes(12.5, -3.25, 1.7, 0.75, 0.1)
+    self_id, entries = exchange(client, server.port, pose)
+
+    assert len(entries) == 4
+    assert self_id in entries
+    # Bots take the first ids; the client's pose comes back exactly as sent.
+    assert self_id == 4
+    assert entries[self_id] == struct.unpack("<4f", struct.pack("<4f", 12.5, -3.25, 1.7, 0.75))
+    for peer_id in (1, 2, 3):
+        x, y, z, _ = entries[peer_id]
+        assert -60.0 <= x <= 60.0 and -60.0 <= y <= 60.0
+        assert struct.pack("<f", z) == bytes.fromhex("9a99d93f")
+    port = client.getsockname()[1]
+    server.wait_for_line(r"^join id=4 from 127\.0\.0\.1:%d$" % port)
+    assert server.stop() == 0
+
+
+def test_bots_move_between_snapshots(start_server, client):
+    server = start_server("--bots", "2")
+    pose = pose_bytes(0.0, 0.0, 1.7, 0.0, 0.0)
+    _, first = exchange(client, server.port, pose)
+    end = time.monotonic() + DEADLINE
+    while True:
+        _, later = exchange(client, server.port, pose)
+        if later[1][:2] != first[1][:2] and later[2][:2] != first[2][:2]:
+            break
+        assert time.monotonic() < end, "the bots did not move"
+    assert server.stop() == 0
+
+
+def test_two_clients_see_each_other_under_distinct_ids(start_server, client):
+    server = start_server()
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as other:
+        other.bind(("127.0.0.1", 0))
+        id_a, _ = exchange(client, server.port, pose_bytes(1.0, 1.0, 1.7, 0.0, 0.0))
+        id_b, _ = exchange(other, server.port, pose_bytes(2.0, 2.0, 1.7, 0.0, 0.0))
+        assert id_a != id_b
+        # Once both are known, each snapshot lists both.
+        end = time.monotonic() + DEADLINE
+        while True:
+            self_id, entries = exchange(client, server.port, pose_bytes(1.0, 1.0, 1.7, 0.0, 0.0))
+            if len(entries) == 2:
+                break
+            assert time.monotonic() < end
+        assert self_id == id_a
+        assert entries[id_b][:2] == (2.0, 2.0)
+    assert server.stop() == 0
+
+
+def test_garbage_is_dropped_and_the_server_goes_on(start_server, client):
+    server = start_server("--bots", "1")
+    good = pose_bytes(5.0, 5.0, 1.7, 0.0, 0.0)
+    garbage = [b"", b"hello", good[:24], good + b"\x00", b"KV02" + good[4:], b"KV01\x02" + good[5:],
+               bytes(4096), bytes(range(256)) * 20]
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as noisy:
+        noisy.bind(("127.0.0.1", 0))
+        for datagram in garbage:
+            noisy.sendto(datagram, ("127.0.0.1", server.port))
+        # Garbage alone makes nobody a client: the noisy socket is sent nothing.
+        self_id, entries = exchange(client, server.port, good)
+        assert len(entries) == 2
+        noisy.settimeout(0.0)
+        with pytest.raises(BlockingIOError):
+            noisy.recvfrom(8192)
+    assert server.proc.poll() is None
+    assert server.stop() == 0
+    server.wait_for_line(r"dropped=%d\b" % len(garbage))
+
+
+def test_a_silent_client_is_forgotten(start_server, client):
+    server = start_server("--timeout", "0.5")
+    self_id, _ = exchange(client, server.port, pose_bytes(0.0, 0.0, 1.7, 0.0, 0.0))
+    server.wait_for_line(r"^leave id=%d \(silent\)$" % self_id)
+    drain(client)  # snapshots sent before the server forgot the client
+    # Coming back is joining again, under a new id.
+    new_id, _ = exchange(client, server.port, pose_bytes(0.0, 0.0, 1.7, 0.0, 0.0))
+    assert new_id != self_id
+    assert server.stop() == 0
+
+
+@pytest.mark.parametrize("sig", [signal.SIGTERM, signal.SIGINT])
+def test_a_stop_signal_ends_the_server_with_status_zero(start_server, sig):
+    server = start_server("--bots", "2")
+    assert server.stop(sig) == 0
+
+
+def test_help_prints_usage_and_succeeds():
+    done = subprocess.run([SERVER, "--help"], capture_output=True, text=True, timeout=DEADLINE)
+    assert done.returncode == 0
+    assert done.stdout.startswith("Usage: brassmoor-server")
+    assert "--bots" in done.stdout
+
+
+@pytest.mark.parametrize("args", [["--port", "0"], ["--rate", "fast"], ["--bind", "nowhere"], ["--what"]])
+def test_a_bad_option_fails_with_status_two(args):
+    done = subprocess.run([SERVER, *args], capture_output=True, text=True, timeout=DEADLINE)
+    assert done.returncode == 2
+    assert done.stderr.startswith("brassmoor-server: ")
+    assert args[0] in done.stderr
+    assert done.stdout == ""
