@@ -7,6 +7,7 @@ packages=(
   build-essential cmake pkg-config
   libglfw3-dev libgl1-mesa-dev libgl1-mesa-dri python3-glad
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool python3-xlib python3-pytest imagemagick
 )
 
