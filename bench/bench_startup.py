@@ -1,0 +1,175 @@
+"""Start-up time of the real client under a private virtual X server: from process start to its
+window, its first status title and its first pose at a small fake server on 127.0.0.1:40123.
+
+Usage: /usr/bin/python3 bench/bench_startup.py --client BUILD/src/app/brassmoor [--runs N]
+"""
+
+import argparse
+import errno
+import os
+import select
+import socket
+import statistics
+import subprocess
+import sys
+import time
+
+from Xlib import X, display as xdisplay
+
+SERVER_PORT = 40123
+TITLE_PREFIX = "Brassmoor  |"
+RUN_DEADLINE = 30.0  # seconds for one start-up; a run that takes longer is a failure
+
+
+def start_xvfb():
+    """An Xvfb of our own on a display number it picks itself; returns (process, name)."""
+    read_fd, write_fd = os.pipe()
+    process = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+        pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_fd)
+    number = b""
+    deadline = time.monotonic() + 20
+    while not number.endswith(b"\n"):
+        ready, _, _ = select.select([read_fd], [], [], max(0.0, deadline - time.monotonic()))
+        chunk = os.read(read_fd, 16) if ready else b""
+        if not chunk:
+            stop_process(process)
+            sys.exit("bench_startup: Xvfb did not start")
+        number += chunk
+    os.close(read_fd)
+    return process, ":" + number.decode().strip()
+
+
+def stop_process(process):
+    if process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
+def bind_fake_server():
+    """The client's server port on loopback. Another program (a black-box test run) may hold it
+    for a while: wait for it rather than share it, so that neither steals the other's poses."""
+    deadline = time.monotonic() + 120
+    while True:
+        sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        try:
+            sock.bind(("127.0.0.1", SERVER_PORT))
+            sock.setblocking(False)
+            return sock
+        except OSError as error:
+            sock.close()
+            if error.errno != errno.EADDRINUSE or time.monotonic() > deadline:
+                sys.exit(f"bench_startup: cannot listen on 127.0.0.1:{SERVER_PORT}: {error}")
+            time.sleep(0.5)
+
+
+def discard_queued(sock):
+    while True:
+        try:
+            sock.recv(65536)
+        except BlockingIOError:
+            return
+
+
+def window_name(connection, window):
+    """The window's title, or None if it has none (or is gone)."""
+    try:
+        prop = window.get_full_property(connection.intern_atom("_NET_WM_NAME"),
+                                        connection.intern_atom("UTF8_STRING"))
+        if prop is not None:
+            return prop.value.decode("utf-8", "replace")
+        name = window.get_wm_name()
+    except Exception:  # the window went away between the event and the request
+        return None
+    if isinstance(name, bytes):
+        name = name.decode("latin-1")
+    return name
+
+
+def one_run(client_path, display_name, connection, server):
+    """Starts the client once; returns seconds from start to (window created, first title, first pose)."""
+    name_atoms = {connection.intern_atom("WM_NAME"), connection.intern_atom("_NET_WM_NAME")}
+    root = connection.screen().root
+    root.change_attributes(event_mask=X.SubstructureNotifyMask)
+    connection.sync()
+    discard_queued(server)
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env["DISPLAY"] = display_name
+
+    start = time.monotonic()
+    client = subprocess.Popen([client_path], env=env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    created = titled = posed = None
+    try:
+        while titled is None or posed is None:
+            now = time.monotonic()
+            if now - start > RUN_DEADLINE:
+                raise RuntimeError("timed out waiting for the first title and pose")
+            if client.poll() is not None:
+                raise RuntimeError(f"the client exited early with status {client.returncode}")
+            # Events already read by an earlier request wait in the library, not on the socket.
+            while connection.pending_events():
+                event = connection.next_event()
+                if event.type == X.CreateNotify:
+                    # Follow its title changes, then look once in case the first came before that.
+                    event.window.change_attributes(event_mask=X.PropertyChangeMask)
+                    name = window_name(connection, event.window)
+                    if name and name.startswith("Brassmoor") and created is None:
+                        created = time.monotonic()
+                    if name and name.startswith(TITLE_PREFIX) and titled is None:
+                        titled = time.monotonic()
+                elif event.type == X.PropertyNotify and event.atom in name_atoms and titled is None:
+                    name = window_name(connection, event.window)
+                    if name and name.startswith(TITLE_PREFIX):
+                        titled = time.monotonic()
+            ready, _, _ = select.select([connection.fileno(), server], [], [], 0.05)
+            if server in ready:
+                try:
+                    data = server.recv(65536)
+                    if posed is None and len(data) == 25 and data[:5] == b"KV01\x01":
+                        posed = time.monotonic()
+                except BlockingIOError:
+                    pass
+    finally:
+        stop_process(client)
+    root.change_attributes(event_mask=X.NoEventMask)
+    connection.sync()
+    while connection.pending_events():
+        connection.next_event()
+    return (created - start if created is not None else float("nan")), titled - start, posed - start
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--client", required=True, help="path to the brassmoor executable")
+    parser.add_argument("--runs", type=int, default=7)
+    args = parser.parse_args()
+
+    xvfb, display_name = start_xvfb()
+    server = None
+    try:
+        connection = xdisplay.Display(display_name)
+        server = bind_fake_server()
+        one_run(args.client, display_name, connection, server)  # warms the file cache; not counted
+        results = [one_run(args.client, display_name, connection, server) for _ in range(args.runs)]
+        connection.close()
+    finally:
+        if server is not None:
+            server.close()
+        stop_process(xvfb)
+
+    print(f"Start-up of {args.client} under Xvfb, {args.runs} runs (after one warm-up run), milliseconds:")
+    labels = ("window created", "first title \"Brassmoor  |...\"", "first pose at 127.0.0.1:40123")
+    for index, label in enumerate(labels):
+        values = [r[index] * 1000 for r in results]
+        print(f"  {label:34s} median {statistics.median(values):7.1f}   "
+              f"min {min(values):7.1f}   max {max(values):7.1f}")
+
+
+if __name__ == "__main__":
+    main()

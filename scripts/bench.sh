@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds the benchmarks and prints every figure: the per-frame work and the datagrams (no display
+# needed), then the frame cost and the start-up time under a private virtual X server.
+# Speeds are printed, never asserted. BUILD_DIR picks the build directory (default build/).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build_dir=${BUILD_DIR:-$root/build}
+
+"$root/scripts/install-deps.sh"
+cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRASSMOOR_BUILD_BENCHMARKS=ON >/dev/null
+cmake --build "$build_dir" -j2 --target brassmoor brassmoor_bench_frame_work brassmoor_bench_datagrams \
+  brassmoor_bench_frame
+
+bench_dir=$build_dir/bench
+echo
+echo "== Work per frame outside the GL"
+"$bench_dir/brassmoor_bench_frame_work"
+echo
+echo "== Datagrams and the loopback drain"
+"$bench_dir/brassmoor_bench_datagrams"
+echo
+echo "== Frame cost under Xvfb (1280x720)"
+# Interleaving the repetitions spreads any busy moment of the machine over every case.
+"$root/scripts/with-xvfb.sh" "$bench_dir/brassmoor_bench_frame" --benchmark_enable_random_interleaving=true
+echo
+echo "== Start-up to the first frame"
+/usr/bin/python3 "$root/bench/bench_startup.py" --client "$build_dir/src/app/brassmoor" --runs 9
