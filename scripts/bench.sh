@@ -8,8 +8,13 @@ build_dir=${BUILD_DIR:-$root/build}
 
 "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRASSMOOR_BUILD_BENCHMARKS=ON >/dev/null
-cmake --build "$build_dir" -j2 --target brassmoor brassmoor_bench_frame_work brassmoor_bench_datagrams \
-  brassmoor_bench_frame
+# The build's progress goes to a log, shown only when the build fails.
+build_log=$build_dir/bench-build.log
+if ! cmake --build "$build_dir" -j2 --target brassmoor brassmoor_bench_frame_work brassmoor_bench_datagrams \
+  brassmoor_bench_frame >"$build_log" 2>&1; then
+  cat "$build_log"
+  exit 1
+fi
 
 bench_dir=$build_dir/bench
 echo
