@@ -11,6 +11,13 @@ packages=(
   xvfb xauth x11-utils xdotool python3-xlib python3-pytest imagemagick
 )
 
+# Optional, only with --cross-windows: the mingw-w64 compiler that checks the networking
+# library's Winsock backend (cmake/mingw-w64.toolchain.cmake). Nothing else needs it.
+optional_cross_windows=(g++-mingw-w64-x86-64)
+if [ "${1:-}" = "--cross-windows" ]; then
+  packages+=("${optional_cross_windows[@]}")
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
