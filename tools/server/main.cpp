@@ -33,6 +33,9 @@ constexpr double StatusInterval = 5.0;   // seconds between status lines
 constexpr int MaxWaitMilliseconds = 200;
 // At most this many datagrams are read per wake-up, so a flood cannot delay the snapshots.
 constexpr int MaxDatagramsPerWake = 1000;
+// The bots catch up at most this much time in one tick (the longest tick at the lowest rate), so a
+// process that was stopped for a long while does not stall to replay it.
+constexpr double MaxBotStep = 10.0;
 
 double monotonicSeconds() {
     using namespace std::chrono;
@@ -88,7 +91,7 @@ void receiveWaiting(Server& server) {
 }
 
 void tick(Server& server, double now) {
-    stepBots(server.bots, now - server.lastBotStep);
+    stepBots(server.bots, std::min(now - server.lastBotStep, MaxBotStep));
     server.lastBotStep = now;
 
     for (const Client& gone : forgetSilentClients(server.registry, now, server.options.timeoutSeconds)) {

@@ -12,10 +12,12 @@ std::uint64_t addressKey(const ClientAddress& address) {
     return (std::uint64_t{address.ipv4} << 16) | address.port;
 }
 
-std::vector<Client>::iterator clientById(std::vector<Client>& clients, std::uint32_t id) {
+// The list is kept in id order, so a binary search finds a client.
+template <typename Clients>
+auto clientById(Clients& clients, std::uint32_t id) {
     auto it = std::lower_bound(clients.begin(), clients.end(), id,
                                [](const Client& c, std::uint32_t wanted) { return c.id < wanted; });
-    return (it != clients.end() && it->id == id) ? it : clients.end();
+    return (it != clients.end() && it->id == id) ? &*it : nullptr;
 }
 
 }  // namespace
@@ -49,7 +51,7 @@ PoseResult acceptDatagram(ClientRegistry& registry, IdSource& ids, TrafficCounte
 
     const std::uint64_t key = addressKey(from);
     if (auto known = registry.idByAddress.find(key); known != registry.idByAddress.end()) {
-        auto client = clientById(registry.clients, known->second);
+        Client* client = clientById(registry.clients, known->second);
         client->state = state;
         client->lastHeard = now;
         return {PoseOutcome::Updated, client->id};
@@ -76,9 +78,7 @@ std::vector<Client> forgetSilentClients(ClientRegistry& registry, double now, do
 }
 
 const Client* findClient(const ClientRegistry& registry, std::uint32_t id) {
-    auto it = std::lower_bound(registry.clients.begin(), registry.clients.end(), id,
-                               [](const Client& c, std::uint32_t wanted) { return c.id < wanted; });
-    return (it != registry.clients.end() && it->id == id) ? &*it : nullptr;
+    return clientById(registry.clients, id);
 }
 
 }  // namespace brassmoor
