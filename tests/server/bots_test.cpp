@@ -177,5 +177,20 @@ TEST(BotWalk, StaysOnTheGridEvenWithSlowTicks) {
     EXPECT_LE(farthest, BotArenaHalfSize);
 }
 
+TEST(BotWalk, ASmallArenaKeepsThemClose) {
+    IdSource ids;
+    BotWorld world = makeBots(12, 9, ids, 12.0f);
+    float farthest = 0.0f;
+    for (const Bot& bot : world.bots) farthest = std::max({farthest, std::fabs(bot.x), std::fabs(bot.y)});
+    EXPECT_LE(farthest, 8.0f);
+    for (int tick = 0; tick < 30 * 600; ++tick) {
+        stepBots(world, TickSeconds);
+        for (const Bot& bot : world.bots) farthest = std::max(farthest, std::hypot(bot.x, bot.y));
+    }
+    // They turn back beyond 9.6 units; turning round takes them up to about nine units further.
+    EXPECT_GT(farthest, 9.6f);
+    EXPECT_LE(farthest, 20.0f);
+}
+
 }  // namespace
 }  // namespace brassmoor

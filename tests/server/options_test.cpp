@@ -28,7 +28,7 @@ TEST(ServerOptionsParsing, NoArgumentsGiveTheDefaults) {
 
 TEST(ServerOptionsParsing, TakesEveryOptionWithSeparateValues) {
     const OptionsResult result = parse({"--bind", "127.0.0.1", "--port", "5000", "--rate", "20", "--bots", "7",
-                                        "--timeout", "2.5", "--seed", "18446744073709551615"});
+                                        "--timeout", "2.5", "--seed", "18446744073709551615", "--arena", "15"});
     ASSERT_EQ(result.status, OptionsStatus::Run) << result.error;
     EXPECT_EQ(result.options.bindAddress, "127.0.0.1");
     EXPECT_EQ(result.options.port, 5000);
@@ -36,6 +36,7 @@ TEST(ServerOptionsParsing, TakesEveryOptionWithSeparateValues) {
     EXPECT_EQ(result.options.bots, 7u);
     EXPECT_EQ(result.options.timeoutSeconds, 2.5);
     EXPECT_EQ(result.options.seed, 18446744073709551615u);
+    EXPECT_EQ(result.options.arena, 15.0f);
 }
 
 TEST(ServerOptionsParsing, TakesValuesAfterAnEqualsSign) {
@@ -60,7 +61,7 @@ TEST(ServerOptionsParsing, HelpWinsOverEverythingElse) {
 
 TEST(ServerOptionsParsing, UsageNamesEveryOption) {
     const std::string usage = serverUsageText();
-    for (const char* name : {"--bind", "--port", "--rate", "--bots", "--timeout", "--seed", "--help"}) {
+    for (const char* name : {"--bind", "--port", "--rate", "--bots", "--timeout", "--seed", "--arena", "--help"}) {
         EXPECT_NE(usage.find(name), std::string::npos) << name;
     }
 }
@@ -88,6 +89,8 @@ TEST(ServerOptionsErrors, BadValuesAreRefusedWithAMessageNamingTheOption) {
         {{"--timeout", "0"}, "--timeout"},
         {{"--timeout", "soon"}, "--timeout"},
         {{"--seed", "-1"}, "--seed"},
+        {{"--arena", "0.5"}, "--arena"},
+        {{"--arena", "61"}, "--arena"},
         {{"--bind", "localhost"}, "--bind"},
         {{"--bind", "256.0.0.1"}, "--bind"},
         {{"--bind", "1.2.3"}, "--bind"},

@@ -40,7 +40,7 @@ float wrapAngle(float a) {
     return a;
 }
 
-void stepOne(Bot& bot, std::uint64_t& random, float dt) {
+void stepOne(Bot& bot, std::uint64_t& random, float homingRadius, float dt) {
     if (randomUnit(random) < WhimChangesPerSecond * dt) {
         // Mostly gentle curves, now and then a straight stretch.
         bot.wantedTurnRate = randomUnit(random) < 0.25f ? 0.0f : randomBetween(random, -1.0f, 1.0f);
@@ -48,7 +48,7 @@ void stepOne(Bot& bot, std::uint64_t& random, float dt) {
 
     const float distance = std::sqrt(bot.x * bot.x + bot.y * bot.y);
     float target = bot.wantedTurnRate;
-    if (distance > BotHomingRadius) {
+    if (distance > homingRadius) {
         // Turn as hard as allowed towards the centre, easing off as the bot comes to face it. Starting
         // from a standstill turn while heading straight out, the bot still turns round within about
         // 9 units, well inside the arena's edge.
@@ -69,14 +69,16 @@ void stepOne(Bot& bot, std::uint64_t& random, float dt) {
 
 }  // namespace
 
-BotWorld makeBots(std::uint32_t count, std::uint64_t seed, IdSource& ids) {
-    BotWorld world{{}, seed};
+BotWorld makeBots(std::uint32_t count, std::uint64_t seed, IdSource& ids, float arenaHalfSize) {
+    // The same proportions as the full arena: start within two thirds, turn back beyond four fifths.
+    const float spawnHalfSize = arenaHalfSize * (40.0f / BotArenaHalfSize);
+    BotWorld world{{}, seed, arenaHalfSize * (BotHomingRadius / BotArenaHalfSize)};
     world.bots.reserve(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         Bot bot{};
         bot.id = takeId(ids);
-        bot.x = randomBetween(world.randomState, -40.0f, 40.0f);
-        bot.y = randomBetween(world.randomState, -40.0f, 40.0f);
+        bot.x = randomBetween(world.randomState, -spawnHalfSize, spawnHalfSize);
+        bot.y = randomBetween(world.randomState, -spawnHalfSize, spawnHalfSize);
         bot.heading = randomBetween(world.randomState, -Pi, Pi);
         bot.turnRate = 0.0f;
         bot.wantedTurnRate = 0.0f;
@@ -91,7 +93,7 @@ void stepBots(BotWorld& world, double dt) {
     const float h = static_cast<float>(dt / substeps);
     for (int s = 0; s < substeps; ++s) {
         for (Bot& bot : world.bots) {
-            stepOne(bot, world.randomState, h);
+            stepOne(bot, world.randomState, world.homingRadius, h);
         }
     }
 }

@@ -31,10 +31,13 @@ struct Bot {
 struct BotWorld {
     std::vector<Bot> bots;
     std::uint64_t randomState;
+    float homingRadius = BotHomingRadius;  // beyond this distance from the centre, turn back
 };
 
-// `count` bots with ids from `ids`, placed and headed at random inside the inner part of the arena.
-BotWorld makeBots(std::uint32_t count, std::uint64_t seed, IdSource& ids);
+// `count` bots with ids from `ids`, placed and headed at random inside the inner part of an arena
+// of the given half size (a smaller one keeps them close to a player standing at the centre).
+BotWorld makeBots(std::uint32_t count, std::uint64_t seed, IdSource& ids,
+                  float arenaHalfSize = BotArenaHalfSize);
 
 // Moves every bot on by `dt` seconds (long steps are cut into short ones, so the path is the same
 // shape whatever the tick rate).

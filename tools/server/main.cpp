@@ -154,7 +154,7 @@ int run(const ServerOptions& options) {
         return 1;
     }
 
-    server.bots = makeBots(options.bots, options.seed, server.ids);
+    server.bots = makeBots(options.bots, options.seed, server.ids, options.arena);
     std::printf("listening on %s:%u rate=%g bots=%u timeout=%g seed=%llu\n", options.bindAddress.c_str(),
                 unsigned{options.port}, options.rate, options.bots, options.timeoutSeconds,
                 static_cast<unsigned long long>(options.seed));

@@ -65,6 +65,10 @@ std::string applyOption(std::string_view name, std::string_view value, ServerOpt
             return "--timeout needs seconds from 0.1 to 86400, not " + quoted(value);
         }
         options.timeoutSeconds = *t;
+    } else if (name == "--arena") {
+        auto a = parseReal(value);
+        if (!a || *a < 1.0 || *a > 60.0) return "--arena needs a half size from 1 to 60 units, not " + quoted(value);
+        options.arena = static_cast<float>(*a);
     } else if (name == "--seed") {
         auto n = parseWhole(value);
         if (!n) return "--seed needs a whole number from 0 to 18446744073709551615, not " + quoted(value);
@@ -75,7 +79,7 @@ std::string applyOption(std::string_view name, std::string_view value, ServerOpt
 
 bool takesValue(std::string_view name) {
     return name == "--bind" || name == "--port" || name == "--rate" || name == "--bots" || name == "--timeout" ||
-           name == "--seed";
+           name == "--seed" || name == "--arena";
 }
 
 }  // namespace
@@ -134,6 +138,7 @@ std::string serverUsageText() {
            "  --bots N         simulated players walking about (default 0)\n"
            "  --timeout SEC    forget a client silent this long (default 5)\n"
            "  --seed N         seed for the simulated players' walks (default 1)\n"
+           "  --arena UNITS    the simulated players keep within +-UNITS of the centre (default 60)\n"
            "  --help           print this and exit\n"
            "\n"
            "Stops cleanly on SIGINT or SIGTERM.\n";

@@ -14,6 +14,7 @@ struct ServerOptions {
     std::uint32_t bots = 0;               // simulated players
     double timeoutSeconds = 5.0;          // a client silent this long is forgotten
     std::uint64_t seed = 1;               // for the bots' walks
+    float arena = 60.0f;                  // bots wander within +-this many units of the centre
 };
 
 enum class OptionsStatus {
