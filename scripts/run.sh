@@ -35,7 +35,8 @@ trap cleanup EXIT
 address=${1:-}
 if [ -z "$address" ]; then
   address=127.0.0.1
-  "$server" --bind 127.0.0.1 --bots "$bots" &
+  # A small arena keeps the simulated players near the newcomer at the centre.
+  "$server" --bind 127.0.0.1 --bots "$bots" --arena 15 &
   pids+=($!)
 fi
 
@@ -64,13 +65,18 @@ for _ in $(seq 200); do
   kill -0 "$client_pid" 2>/dev/null || { echo "the client ended early" >&2; exit 1; }
   sleep 0.05
 done
-# Give the first snapshots a moment, then take a picture a second for five seconds.
+# Give the first snapshots a moment, then take a picture a second for five seconds,
+# turning the view to the left by about 60 degrees between pictures.
 sleep 1
 for i in 1 2 3 4 5; do
   import -display "$DISPLAY" -window root "$shots/brassmoor-$i.png"
   title=$(xdotool search --name '^Brassmoor' getwindowname 2>/dev/null | head -n1)
   echo "   $shots/brassmoor-$i.png   $title"
-  sleep 1
+  for _ in 1 2 3 4; do
+    xdotool mousemove_relative -- -120 0
+    sleep 0.2
+  done
+  sleep 0.2
 done
 # Escape, held until the client sees it, ends it normally.
 xdotool keydown Escape
