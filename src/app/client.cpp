@@ -57,7 +57,8 @@ void runFrameLoop(Client& client) {
         const Vec3 look = lookDirection(lookState);
         walk(client.window, dt, look, client.position);
 
-        const PoseDatagram pose{client.position.x, client.position.y, EyeHeight, lookState.yaw, lookState.pitch};
+        const PoseDatagram pose{client.position.x, client.position.y, EyeHeight, lookState.yaw,
+                                lookState.pitch};
         client.link.sendPoseIfDue(dt, pose);
         client.link.drainSnapshots(client.peers);
 

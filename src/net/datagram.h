@@ -29,7 +29,8 @@ inline constexpr std::uint8_t SnapshotDatagramType = 2;
 // The client receives into a buffer of this size, so it never reads more than
 // MaxSnapshotEntries entries of one snapshot (11 + 204 * 20 = 4091 bytes).
 inline constexpr std::size_t ReceiveBufferSize = 4096;
-inline constexpr std::size_t MaxSnapshotEntries = (ReceiveBufferSize - SnapshotHeaderSize) / SnapshotEntrySize;
+inline constexpr std::size_t MaxSnapshotEntries =
+    (ReceiveBufferSize - SnapshotHeaderSize) / SnapshotEntrySize;
 
 struct PoseDatagram {
     float x;

@@ -25,7 +25,8 @@ void makeNonBlocking(SocketHandle socket) {
 }
 
 bool bindUdpSocket(SocketHandle socket, const sockaddr_in& local) {
-    return ::bind(socket, reinterpret_cast<const sockaddr*>(&local), static_cast<int>(sizeof(sockaddr_in))) == 0;
+    return ::bind(socket, reinterpret_cast<const sockaddr*>(&local), static_cast<int>(sizeof(sockaddr_in))) ==
+           0;
 }
 
 void closeSocket(SocketHandle socket) {
@@ -52,8 +53,8 @@ int receiveDatagram(SocketHandle socket, std::uint8_t* buffer, int capacity) {
 
 int receiveDatagramFrom(SocketHandle socket, std::uint8_t* buffer, int capacity, sockaddr_in& from) {
     int fromLength = static_cast<int>(sizeof(from));
-    return ::recvfrom(socket, reinterpret_cast<char*>(buffer), capacity, 0, reinterpret_cast<sockaddr*>(&from),
-                      &fromLength);
+    return ::recvfrom(socket, reinterpret_cast<char*>(buffer), capacity, 0,
+                      reinterpret_cast<sockaddr*>(&from), &fromLength);
 }
 
 }  // namespace brassmoor

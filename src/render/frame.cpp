@@ -6,8 +6,7 @@
 namespace brassmoor {
 
 void drawFrame(GLFWwindow* window, PlayerPosition position, Vec3 look, const PeerTable& peers,
-               const LitColorProgram& program, const SceneMeshes& meshes)
-{
+               const LitColorProgram& program, const SceneMeshes& meshes) {
     // No resize callback: reading the size every frame is how a resized window is followed.
     int width = 0;
     int height = 0;
@@ -16,7 +15,8 @@ void drawFrame(GLFWwindow* window, PlayerPosition position, Vec3 look, const Pee
     glClearColor(0.06f, 0.07f, 0.09f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
-    const Mat4 viewProjection = multiply(projectionForFramebuffer(width, height), viewFromEye(position, look));
+    const Mat4 viewProjection =
+        multiply(projectionForFramebuffer(width, height), viewFromEye(position, look));
     const Mat4 gridModel = identity();
 
     glUseProgram(program.program);

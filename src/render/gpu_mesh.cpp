@@ -7,8 +7,7 @@
 
 namespace brassmoor {
 
-GpuMesh uploadMesh(const std::vector<float>& vertices)
-{
+GpuMesh uploadMesh(const std::vector<float>& vertices) {
     constexpr auto stride = static_cast<GLsizei>(FloatsPerVertex * sizeof(float));
     GpuMesh mesh;
     glGenVertexArrays(1, &mesh.vertexArray);

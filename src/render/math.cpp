@@ -5,19 +5,23 @@
 
 namespace brassmoor {
 
-Vec3 add(Vec3 a, Vec3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+Vec3 add(Vec3 a, Vec3 b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
 
-Vec3 sub(Vec3 a, Vec3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+Vec3 sub(Vec3 a, Vec3 b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
 
-float dot(Vec3 a, Vec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+float dot(Vec3 a, Vec3 b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 
-Vec3 cross(Vec3 a, Vec3 b)
-{
+Vec3 cross(Vec3 a, Vec3 b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
 
-Vec3 normalize(Vec3 v)
-{
+Vec3 normalize(Vec3 v) {
     const float length = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
     // Written so that a NaN length fails the test too and v comes back as it was.
     if (!(length > NormalizeThreshold)) {
@@ -27,8 +31,7 @@ Vec3 normalize(Vec3 v)
     return {v.x * k, v.y * k, v.z * k};
 }
 
-Mat4 identity()
-{
+Mat4 identity() {
     Mat4 r{};
     r.m[0] = 1.0f;
     r.m[5] = 1.0f;
@@ -37,8 +40,7 @@ Mat4 identity()
     return r;
 }
 
-Mat4 multiply(const Mat4& a, const Mat4& b)
-{
+Mat4 multiply(const Mat4& a, const Mat4& b) {
     Mat4 r{};
     for (int c = 0; c < 4; ++c) {
         for (int row = 0; row < 4; ++row) {
@@ -55,8 +57,7 @@ Mat4 multiply(const Mat4& a, const Mat4& b)
     return r;
 }
 
-Mat4 lookAt(Vec3 eye, Vec3 target, Vec3 up)
-{
+Mat4 lookAt(Vec3 eye, Vec3 target, Vec3 up) {
     const Vec3 f = normalize(sub(target, eye));
     const Vec3 s = normalize(cross(f, up));
     const Vec3 u = cross(s, f);
@@ -77,8 +78,7 @@ Mat4 lookAt(Vec3 eye, Vec3 target, Vec3 up)
     return r;
 }
 
-Mat4 perspective(float fovY, float aspect, float near, float far)
-{
+Mat4 perspective(float fovY, float aspect, float near, float far) {
     const float focal = 1.0f / std::tan(fovY / 2.0f);
     Mat4 r{};
     // No guard on the aspect: the caller keeps it away from zero where that matters.
@@ -90,8 +90,7 @@ Mat4 perspective(float fovY, float aspect, float near, float far)
     return r;
 }
 
-Mat4 translation(float x, float y, float z)
-{
+Mat4 translation(float x, float y, float z) {
     Mat4 r = identity();
     r.m[12] = x;
     r.m[13] = y;
@@ -99,8 +98,7 @@ Mat4 translation(float x, float y, float z)
     return r;
 }
 
-Mat4 rotationZ(float angle)
-{
+Mat4 rotationZ(float angle) {
     const float c = std::cos(angle);
     const float s = std::sin(angle);
     Mat4 r = identity();

@@ -5,8 +5,7 @@ namespace brassmoor {
 
 namespace {
 
-void appendVertex(std::vector<float>& vertices, float x, float y, float z, float nx, float ny, float nz)
-{
+void appendVertex(std::vector<float>& vertices, float x, float y, float z, float nx, float ny, float nz) {
     vertices.insert(vertices.end(), {x, y, z, nx, ny, nz});
 }
 
@@ -18,8 +17,7 @@ struct Corner {
 
 // Corners p1..p4 run counter-clockwise seen from outside; two triangles share p1 and p3.
 void appendFace(std::vector<float>& vertices, float nx, float ny, float nz, Corner p1, Corner p2, Corner p3,
-                Corner p4)
-{
+                Corner p4) {
     for (const Corner& p : {p1, p2, p3, p1, p3, p4}) {
         appendVertex(vertices, p.x, p.y, p.z, nx, ny, nz);
     }
@@ -27,8 +25,7 @@ void appendFace(std::vector<float>& vertices, float nx, float ny, float nz, Corn
 
 }  // namespace
 
-void buildAvatarBox(std::vector<float>& vertices)
-{
+void buildAvatarBox(std::vector<float>& vertices) {
     constexpr float w = AvatarHalfWidth;
     constexpr float h = AvatarHalfHeight;
     vertices.reserve(vertices.size() + 36 * FloatsPerVertex);
@@ -40,8 +37,7 @@ void buildAvatarBox(std::vector<float>& vertices)
     appendFace(vertices, -1, 0, 0, {-w, w, -h}, {-w, -w, -h}, {-w, -w, h}, {-w, w, h});
 }
 
-void buildGroundGrid(std::vector<float>& vertices)
-{
+void buildGroundGrid(std::vector<float>& vertices) {
     constexpr int n = GroundGridHalfExtent;
     constexpr float e = static_cast<float>(n);
     vertices.reserve(vertices.size() + (2 * n + 1) * 4 * FloatsPerVertex);

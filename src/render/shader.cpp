@@ -20,8 +20,7 @@ const char litColorFragmentSource[] =
     "void main(){ vec3 L=normalize(vec3(0.4,0.5,0.9)); float d=max(dot(normalize(vN),L),0.0);\n"
     "  o=vec4(uColor*(0.35+0.65*d),1.0); }\n";
 
-GLuint compileShader(GLenum stage, const char* source)
-{
+GLuint compileShader(GLenum stage, const char* source) {
     const GLuint shader = glCreateShader(stage);
     glShaderSource(shader, 1, &source, nullptr);
     glCompileShader(shader);
@@ -36,8 +35,7 @@ GLuint compileShader(GLenum stage, const char* source)
     return shader;
 }
 
-LitColorProgram createLitColorProgram()
-{
+LitColorProgram createLitColorProgram() {
     LitColorProgram result;
     result.program = glCreateProgram();
     const GLuint vertexShader = compileShader(GL_VERTEX_SHADER, litColorVertexSource);

@@ -7,8 +7,7 @@
 namespace brassmoor {
 
 void updateWindowTitle(GLFWwindow* window, const char* serverAddressText, const PeerTable& peers,
-                       PlayerPosition position)
-{
+                       PlayerPosition position) {
     char title[WindowTitleCapacity];
     formatWindowTitle(title, serverAddressText, static_cast<int>(peers.size()), position);
     glfwSetWindowTitle(window, title);

@@ -6,8 +6,7 @@
 namespace brassmoor {
 
 void formatWindowTitle(char (&title)[WindowTitleCapacity], const char* serverAddressText, int othersCount,
-                       PlayerPosition position)
-{
+                       PlayerPosition position) {
     // snprintf cuts a long address and always terminates; the result is not needed.
     std::snprintf(title, WindowTitleCapacity, "Brassmoor  |  %s  |  others: %d  |  pos %.1f,%.1f",
                   serverAddressText, othersCount, static_cast<double>(position.x),

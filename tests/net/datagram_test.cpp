@@ -145,7 +145,8 @@ TEST(SnapshotAcceptance, RejectsPoseAndUnknownTypes) {
 }
 
 TEST(SnapshotAcceptance, RejectsMagicInOtherLetterCase) {
-    for (const Bytes& magic : {Bytes{'k', 'v', '0', '1'}, Bytes{'K', 'v', '0', '1'}, Bytes{'k', 'V', '0', '1'}}) {
+    for (const Bytes& magic :
+         {Bytes{'k', 'v', '0', '1'}, Bytes{'K', 'v', '0', '1'}, Bytes{'k', 'V', '0', '1'}}) {
         Bytes bytes = ExampleSnapshot;
         std::copy(magic.begin(), magic.end(), bytes.begin());
         SnapshotDatagram snapshot{};
@@ -208,13 +209,13 @@ TEST(SnapshotEntries, RepeatedIdsAreBothYieldedInOrder) {
 TEST(SnapshotEntries, ReadsEveryFieldOfLaterEntries) {
     // Distinct bytes in every field of the second entry, so a wrong stride or offset shows.
     const Bytes bytes = {'K',  'V',  '0',  '1',  0x02, 0x01, 0x00, 0x00, 0x00, 0x02, 0x00,  // header
-                         0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-                         0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // entry 0: all zero
-                         0x44, 0x33, 0x22, 0x11,                          // peerId 0x11223344
-                         0xA4, 0x70, 0x45, 0x41,                          // x 12.34
-                         0xB8, 0x1E, 0x63, 0xC2,                          // y -56.78
-                         0x9A, 0x99, 0xD9, 0x3F,                          // z 1.7
-                         0xF9, 0x0F, 0x49, 0xBF};                         // yaw -0.7854
+                         0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                         0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // entry 0: all zero
+                         0x44, 0x33, 0x22, 0x11,                                // peerId 0x11223344
+                         0xA4, 0x70, 0x45, 0x41,                                // x 12.34
+                         0xB8, 0x1E, 0x63, 0xC2,                                // y -56.78
+                         0x9A, 0x99, 0xD9, 0x3F,                                // z 1.7
+                         0xF9, 0x0F, 0x49, 0xBF};                               // yaw -0.7854
     SnapshotDatagram snapshot{};
     ASSERT_TRUE(decode(bytes, snapshot));
     ASSERT_EQ(snapshot.usableEntryCount, 2u);
@@ -227,12 +228,12 @@ TEST(SnapshotEntries, ReadsEveryFieldOfLaterEntries) {
 }
 
 TEST(SnapshotEntries, TakesNanAndInfinityAsTheyAre) {
-    const Bytes bytes = {'K',  'V',  '0',  '1',  0x02, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00,
-                         0x05, 0x00, 0x00, 0x00,   // peerId 5
-                         0x01, 0x00, 0xC0, 0x7F,   // x: quiet NaN with a payload
-                         0x00, 0x00, 0x80, 0x7F,   // y: +infinity
-                         0x00, 0x00, 0x80, 0xFF,   // z: -infinity
-                         0x00, 0x00, 0x00, 0x80};  // yaw: -0
+    const Bytes bytes = {'K',  'V',  '0',  '1',  0x02, 0x01, 0x00, 0x00,
+                         0x00, 0x01, 0x00, 0x05, 0x00, 0x00, 0x00,  // peerId 5
+                         0x01, 0x00, 0xC0, 0x7F,                    // x: quiet NaN with a payload
+                         0x00, 0x00, 0x80, 0x7F,                    // y: +infinity
+                         0x00, 0x00, 0x80, 0xFF,                    // z: -infinity
+                         0x00, 0x00, 0x00, 0x80};                   // yaw: -0
     SnapshotDatagram snapshot{};
     ASSERT_TRUE(decode(bytes, snapshot));
     ASSERT_EQ(snapshot.usableEntryCount, 1u);

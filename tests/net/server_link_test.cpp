@@ -47,7 +47,9 @@ struct TestSocket {
         socklen_t length = sizeof(local);
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
     }
-    ~TestSocket() { ::close(fd); }
+    ~TestSocket() {
+        ::close(fd);
+    }
     TestSocket(const TestSocket&) = delete;
     TestSocket& operator=(const TestSocket&) = delete;
 

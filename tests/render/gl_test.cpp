@@ -25,15 +25,14 @@ struct Rgb {
 
 // 8-bit values of the colours the frame should show (colour x shade x 255).
 constexpr Rgb Sky{15, 18, 23};
-constexpr Rgb LitGrid{45, 54, 67};         // grid colour x 0.88 (normal +Z)
-constexpr Rgb BoxInShadow{71, 40, 20};     // box colour x 0.35
-constexpr Rgb BoxFaceAtYaw{96, 54, 26};    // box colour x 0.47: local +X face at yaw -0.35
+constexpr Rgb LitGrid{45, 54, 67};       // grid colour x 0.88 (normal +Z)
+constexpr Rgb BoxInShadow{71, 40, 20};   // box colour x 0.35
+constexpr Rgb BoxFaceAtYaw{96, 54, 26};  // box colour x 0.47: local +X face at yaw -0.35
 constexpr int Tolerance = 3;
 
 class GlTest : public testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
+    static void SetUpTestSuite() {
         if (!glfwInit()) {
             return;
         }
@@ -50,8 +49,7 @@ protected:
         glEnable(GL_DEPTH_TEST);
     }
 
-    static void TearDownTestSuite()
-    {
+    static void TearDownTestSuite() {
         if (window != nullptr) {
             glfwDestroyWindow(window);
             window = nullptr;
@@ -59,8 +57,7 @@ protected:
         glfwTerminate();
     }
 
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_NE(window, nullptr) << "no window with a 3.3 core context";
         ASSERT_TRUE(loaded) << "GL functions not loaded";
     }
@@ -72,8 +69,7 @@ protected:
 GLFWwindow* GlTest::window = nullptr;
 bool GlTest::loaded = false;
 
-TEST_F(GlTest, ProgramCompilesAndLinksSilentlyWithAllThreeUniforms)
-{
+TEST_F(GlTest, ProgramCompilesAndLinksSilentlyWithAllThreeUniforms) {
     EXPECT_EQ(std::strlen(litColorVertexSource), 213u);
     EXPECT_EQ(std::strlen(litColorFragmentSource), 190u);
     EXPECT_STREQ(litColorVertexSource,
@@ -106,8 +102,7 @@ TEST_F(GlTest, ProgramCompilesAndLinksSilentlyWithAllThreeUniforms)
     glDeleteProgram(program.program);
 }
 
-TEST_F(GlTest, BrokenStagePrintsOneShaderLineAndStillReturnsItsName)
-{
+TEST_F(GlTest, BrokenStagePrintsOneShaderLineAndStillReturnsItsName) {
     testing::internal::CaptureStderr();
     const GLuint shader = compileShader(GL_FRAGMENT_SHADER, "#version 330 core\nvoid main(){ nonsense }\n");
     const std::string printed = testing::internal::GetCapturedStderr();
@@ -121,8 +116,7 @@ TEST_F(GlTest, BrokenStagePrintsOneShaderLineAndStillReturnsItsName)
     glDeleteShader(shader);
 }
 
-void expectAttribute(GLuint index, GLuint buffer, std::uintptr_t offset)
-{
+void expectAttribute(GLuint index, GLuint buffer, std::uintptr_t offset) {
     GLint value = 0;
     glGetVertexAttribiv(index, GL_VERTEX_ATTRIB_ARRAY_ENABLED, &value);
     EXPECT_EQ(value, GL_TRUE) << "attribute " << index;
@@ -141,8 +135,7 @@ void expectAttribute(GLuint index, GLuint buffer, std::uintptr_t offset)
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(pointer), offset) << "attribute " << index;
 }
 
-TEST_F(GlTest, UploadedMeshesReadBackAsBuiltWithInterleavedAttributes)
-{
+TEST_F(GlTest, UploadedMeshesReadBackAsBuiltWithInterleavedAttributes) {
     std::vector<float> box;
     buildAvatarBox(box);
     std::vector<float> grid;
@@ -173,8 +166,7 @@ TEST_F(GlTest, UploadedMeshesReadBackAsBuiltWithInterleavedAttributes)
 
 class FrameTest : public GlTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         GlTest::SetUp();
         program = createLitColorProgram();
         std::vector<float> vertices;
@@ -186,8 +178,7 @@ protected:
         glfwGetFramebufferSize(window, &width, &height);
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         if (window == nullptr || !loaded) {
             return;
         }
@@ -199,8 +190,7 @@ protected:
     }
 
     // Draws from the start camera: (0, 0) at eye height, looking along +Y.
-    std::vector<std::uint8_t> drawAndRead(const PeerTable& peers)
-    {
+    std::vector<std::uint8_t> drawAndRead(const PeerTable& peers) {
         const Vec3 look{std::cos(1.5708f), std::sin(1.5708f), 0.0f};
         drawFrame(window, {0.0f, 0.0f}, look, peers, program, meshes);
         std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 3);
@@ -210,14 +200,12 @@ protected:
         return pixels;
     }
 
-    Rgb pixelAt(const std::vector<std::uint8_t>& pixels, int column, int row) const
-    {
+    Rgb pixelAt(const std::vector<std::uint8_t>& pixels, int column, int row) const {
         const std::size_t i = (static_cast<std::size_t>(row) * width + column) * 3;
         return {pixels[i], pixels[i + 1], pixels[i + 2]};
     }
 
-    static bool near(Rgb a, Rgb b)
-    {
+    static bool near(Rgb a, Rgb b) {
         return std::abs(a.r - b.r) <= Tolerance && std::abs(a.g - b.g) <= Tolerance &&
                std::abs(a.b - b.b) <= Tolerance;
     }
@@ -228,8 +216,7 @@ protected:
     };
 
     // Pixels near `colour` in rows [firstRow, endRow), row 0 at the bottom.
-    Match find(const std::vector<std::uint8_t>& pixels, Rgb colour, int firstRow, int endRow) const
-    {
+    Match find(const std::vector<std::uint8_t>& pixels, Rgb colour, int firstRow, int endRow) const {
         Match match;
         double columns = 0.0;
         for (int row = firstRow; row < endRow; ++row) {
@@ -244,8 +231,7 @@ protected:
         return match;
     }
 
-    int countOrange(const std::vector<std::uint8_t>& pixels) const
-    {
+    int countOrange(const std::vector<std::uint8_t>& pixels) const {
         int count = 0;
         for (int row = 0; row < height; ++row) {
             for (int column = 0; column < width; ++column) {
@@ -262,8 +248,7 @@ protected:
     int height = 0;
 };
 
-TEST_F(FrameTest, EmptyTableShowsSkyAboveTheHorizonAndTheLitGridBelow)
-{
+TEST_F(FrameTest, EmptyTableShowsSkyAboveTheHorizonAndTheLitGridBelow) {
     ASSERT_EQ(width, 1280);
     ASSERT_EQ(height, 720);
     const std::vector<std::uint8_t> pixels = drawAndRead({});
@@ -285,8 +270,7 @@ TEST_F(FrameTest, EmptyTableShowsSkyAboveTheHorizonAndTheLitGridBelow)
     EXPECT_EQ(static_cast<GLuint>(state[0]), meshes.avatarBox.vertexArray);
 }
 
-TEST_F(FrameTest, BoxInFrontShowsEachVisibleFaceAtItsOwnShade)
-{
+TEST_F(FrameTest, BoxInFrontShowsEachVisibleFaceAtItsOwnShade) {
     const PeerTable peers{{7u, {0.0f, 5.0f, 0.0f, -0.35f}}};
     const std::vector<std::uint8_t> pixels = drawAndRead(peers);
 
@@ -303,16 +287,14 @@ TEST_F(FrameTest, BoxInFrontShowsEachVisibleFaceAtItsOwnShade)
     EXPECT_TRUE(near(middle, BoxInShadow)) << middle.r << "," << middle.g << "," << middle.b;
 }
 
-TEST_F(FrameTest, BoxBehindTheCameraIsNotDrawn)
-{
+TEST_F(FrameTest, BoxBehindTheCameraIsNotDrawn) {
     const PeerTable peers{{7u, {0.0f, -5.0f, 0.0f, 0.0f}}};
     const std::vector<std::uint8_t> pixels = drawAndRead(peers);
     EXPECT_EQ(countOrange(pixels), 0);
     EXPECT_GT(find(pixels, LitGrid, 0, height / 2).count, 1000);
 }
 
-TEST_F(FrameTest, ReportedHeightDoesNotChangeThePicture)
-{
+TEST_F(FrameTest, ReportedHeightDoesNotChangeThePicture) {
     const std::vector<std::uint8_t> onGround = drawAndRead({{3u, {1.0f, 6.0f, 0.0f, 0.5f}}});
     const std::vector<std::uint8_t> reportedHigh = drawAndRead({{3u, {1.0f, 6.0f, 5.0f, 0.5f}}});
     EXPECT_GT(countOrange(onGround), 1000);

@@ -12,42 +12,36 @@
 namespace brassmoor {
 namespace {
 
-void expectMatrix(const Mat4& actual, const std::array<float, 16>& expected)
-{
+void expectMatrix(const Mat4& actual, const std::array<float, 16>& expected) {
     for (int i = 0; i < 16; ++i) {
         EXPECT_EQ(actual.m[i], expected[i]) << "index " << i;
     }
 }
 
-void expectNoNaN(const Mat4& actual)
-{
+void expectNoNaN(const Mat4& actual) {
     for (int i = 0; i < 16; ++i) {
         EXPECT_TRUE(std::isfinite(actual.m[i])) << "index " << i;
     }
 }
 
-TEST(LookAt, StartViewLooksAlongPlusYWithPlusXRight)
-{
+TEST(LookAt, StartViewLooksAlongPlusYWithPlusXRight) {
     const Mat4 view = lookAt({0.0f, 0.0f, 1.7f}, {0.0f, 1.0f, 1.7f}, {0.0f, 0.0f, 1.0f});
     expectMatrix(view, {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0, 0, -1.7f, 0, 1});
 }
 
-TEST(LookAt, EyeEqualToTargetGivesZerosAndOneCornerWithoutNaN)
-{
+TEST(LookAt, EyeEqualToTargetGivesZerosAndOneCornerWithoutNaN) {
     const Mat4 view = lookAt({2.0f, 3.0f, 1.7f}, {2.0f, 3.0f, 1.7f}, {0.0f, 0.0f, 1.0f});
     expectNoNaN(view);
     expectMatrix(view, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1});
 }
 
-TEST(LookAt, LookingAlongUpKeepsOnlyTheDepthRow)
-{
+TEST(LookAt, LookingAlongUpKeepsOnlyTheDepthRow) {
     const Mat4 view = lookAt({0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 5.0f}, {0.0f, 0.0f, 1.0f});
     expectNoNaN(view);
     expectMatrix(view, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, 0, 0, 0, 0, 1});
 }
 
-TEST(Perspective, DepthTermsAreEvaluatedInSinglePrecision)
-{
+TEST(Perspective, DepthTermsAreEvaluatedInSinglePrecision) {
     const Mat4 p = perspective(1.2f, 1280.0f / 720.0f, 0.05f, 500.0f);
     EXPECT_EQ(std::bit_cast<std::uint32_t>(p.m[10]), 0xbf80068du);
     EXPECT_EQ(std::bit_cast<std::uint32_t>(p.m[14]), 0xbdccd20bu);
@@ -59,15 +53,13 @@ TEST(Perspective, DepthTermsAreEvaluatedInSinglePrecision)
     }
 }
 
-TEST(Multiply, IdentityOnEitherSideLeavesTheMatrix)
-{
+TEST(Multiply, IdentityOnEitherSideLeavesTheMatrix) {
     const Mat4 m{{1.5f, -2, 3, 0.25f, 5, 6, -7, 8, 9, 10, 11.5f, -12, 13, 14, 15, 16}};
     expectMatrix(multiply(identity(), m), m.m);
     expectMatrix(multiply(m, identity()), m.m);
 }
 
-TEST(Multiply, RightOperandIsAppliedFirst)
-{
+TEST(Multiply, RightOperandIsAppliedFirst) {
     const float c = std::cos(1.57079637f);  // cosine of the float nearest pi/2, about -4.37e-8
     const Mat4 moved = multiply(translation(3.0f, 4.0f, 0.9f), rotationZ(1.57079637f));
     expectMatrix(moved, {c, 1, 0, 0, -1, c, 0, 0, 0, 0, 1, 0, 3, 4, 0.9f, 1});
@@ -78,8 +70,7 @@ TEST(Multiply, RightOperandIsAppliedFirst)
     EXPECT_EQ(swapped.m[14], 0.9f);
 }
 
-TEST(Multiply, RoundsEveryProductBeforeAddingItLeftToRight)
-{
+TEST(Multiply, RoundsEveryProductBeforeAddingItLeftToRight) {
     // (1 + 2^-12)^2 = 1 + 2^-11 + 2^-24 rounds to 1 + 2^-11, which the first product cancels exactly;
     // a fused multiply-add would keep the 2^-24.
     const float a = 1.0f + 0x1p-12f;
@@ -109,8 +100,7 @@ TEST(Multiply, RoundsEveryProductBeforeAddingItLeftToRight)
     EXPECT_EQ(result.m[0], 0.0f);
 }
 
-TEST(Normalize, DividesOnlyVectorsLongerThanTheThreshold)
-{
+TEST(Normalize, DividesOnlyVectorsLongerThanTheThreshold) {
     const Vec3 atThreshold = normalize({1e-6f, 0.0f, 0.0f});
     EXPECT_EQ(std::bit_cast<std::uint32_t>(atThreshold.x), 0x358637bdu);
     EXPECT_EQ(atThreshold.y, 0.0f);
@@ -134,8 +124,7 @@ TEST(Normalize, DividesOnlyVectorsLongerThanTheThreshold)
     EXPECT_FLOAT_EQ(ordinary.z, 0.8f);
 }
 
-TEST(VectorOps, CrossFollowsTheRightHandRule)
-{
+TEST(VectorOps, CrossFollowsTheRightHandRule) {
     const Vec3 z = cross({1.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f});
     EXPECT_EQ(z.x, 0.0f);
     EXPECT_EQ(z.y, 0.0f);
@@ -147,8 +136,7 @@ TEST(VectorOps, CrossFollowsTheRightHandRule)
     EXPECT_EQ(d.z, 2.5f);
 }
 
-TEST(RotationZ, TurnsPlusXTowardsPlusY)
-{
+TEST(RotationZ, TurnsPlusXTowardsPlusY) {
     expectMatrix(rotationZ(0.0f), identity().m);
     const Mat4 quarter = rotationZ(1.57079637f);
     // The image of (1, 0, 0) is the first column.
@@ -159,8 +147,7 @@ TEST(RotationZ, TurnsPlusXTowardsPlusY)
     EXPECT_EQ(quarter.m[15], 1.0f);
 }
 
-TEST(Camera, ProjectionTakesZeroHeightAsOneAndLeavesTheWidth)
-{
+TEST(Camera, ProjectionTakesZeroHeightAsOneAndLeavesTheWidth) {
     const Mat4 flat = projectionForFramebuffer(800, 0);
     EXPECT_FLOAT_EQ(flat.m[0], 1.461696f / 800.0f);
     EXPECT_NEAR(flat.m[5], 1.461696f, 1e-5f);
@@ -173,8 +160,7 @@ TEST(Camera, ProjectionTakesZeroHeightAsOneAndLeavesTheWidth)
     EXPECT_EQ(std::bit_cast<std::uint32_t>(window.m[10]), 0xbf80068du);
 }
 
-TEST(Camera, EyeSitsAtEyeHeightAndPitchMovesOnlyTheTarget)
-{
+TEST(Camera, EyeSitsAtEyeHeightAndPitchMovesOnlyTheTarget) {
     const PlayerPosition position{3.0f, -2.0f};
     const Vec3 look = normalize({0.6f, 0.0f, 0.8f});  // looking up and along +X
     const Mat4 view = viewFromEye(position, look);
@@ -195,8 +181,7 @@ TEST(Camera, EyeSitsAtEyeHeightAndPitchMovesOnlyTheTarget)
     EXPECT_NEAR(startView.m[13], -1.7f, 1e-6f);
 }
 
-TEST(AvatarModel, StandsOnTheGroundTurnedByYawWhateverTheReportedHeight)
-{
+TEST(AvatarModel, StandsOnTheGroundTurnedByYawWhateverTheReportedHeight) {
     const Mat4 low = avatarModelMatrix({4.0f, -6.0f, 0.0f, 0.0f});
     expectMatrix(low, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 4, -6, 0.9f, 1});
 

@@ -16,21 +16,18 @@ struct Vertex {
     float x, y, z, nx, ny, nz;
 };
 
-Vertex vertexAt(const std::vector<float>& v, std::size_t index)
-{
+Vertex vertexAt(const std::vector<float>& v, std::size_t index) {
     const float* f = v.data() + index * FloatsPerVertex;
     return {f[0], f[1], f[2], f[3], f[4], f[5]};
 }
 
-void expectPoint(const Vertex& v, float x, float y, float z)
-{
+void expectPoint(const Vertex& v, float x, float y, float z) {
     EXPECT_EQ(v.x, x);
     EXPECT_EQ(v.y, y);
     EXPECT_EQ(v.z, z);
 }
 
-TEST(GroundGrid, HasOneLinePairPerUnitFromMinusSixtyToSixty)
-{
+TEST(GroundGrid, HasOneLinePairPerUnitFromMinusSixtyToSixty) {
     std::vector<float> grid;
     buildGroundGrid(grid);
     ASSERT_EQ(grid.size(), 2904u);
@@ -56,8 +53,7 @@ TEST(GroundGrid, HasOneLinePairPerUnitFromMinusSixtyToSixty)
     }
 }
 
-TEST(AvatarBox, IsTwelveOutwardCounterClockwiseTrianglesOnTheCorners)
-{
+TEST(AvatarBox, IsTwelveOutwardCounterClockwiseTrianglesOnTheCorners) {
     std::vector<float> box;
     buildAvatarBox(box);
     ASSERT_EQ(box.size(), 216u);
@@ -98,8 +94,7 @@ TEST(AvatarBox, IsTwelveOutwardCounterClockwiseTrianglesOnTheCorners)
     expectPoint(vertexAt(box, 35), -0.3f, 0.3f, 0.9f);
 }
 
-TEST(WindowTitle, ShowsAddressOthersAndPositionToOneDecimal)
-{
+TEST(WindowTitle, ShowsAddressOthersAndPositionToOneDecimal) {
     char title[WindowTitleCapacity];
     formatWindowTitle(title, "xyz", 3, {-1.26f, 7.06f});
     EXPECT_STREQ(title, "Brassmoor  |  xyz  |  others: 3  |  pos -1.3,7.1");
@@ -108,8 +103,7 @@ TEST(WindowTitle, ShowsAddressOthersAndPositionToOneDecimal)
     EXPECT_STREQ(title, "Brassmoor  |  127.0.0.1  |  others: 0  |  pos 0.0,0.0");
 }
 
-TEST(WindowTitle, LongAddressIsCutAt127CharactersAndTerminated)
-{
+TEST(WindowTitle, LongAddressIsCutAt127CharactersAndTerminated) {
     const std::string address(200, 'a');
     char title[WindowTitleCapacity];
     std::memset(title, 'X', sizeof title);

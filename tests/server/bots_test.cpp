@@ -16,8 +16,10 @@ constexpr double TickSeconds = 1.0 / 30.0;
 float headingChange(float from, float to) {
     float d = to - from;
     const float pi = std::numbers::pi_v<float>;
-    while (d > pi) d -= 2.0f * pi;
-    while (d < -pi) d += 2.0f * pi;
+    while (d > pi)
+        d -= 2.0f * pi;
+    while (d < -pi)
+        d += 2.0f * pi;
     return d;
 }
 
@@ -172,7 +174,8 @@ TEST(BotWalk, StaysOnTheGridEvenWithSlowTicks) {
     float farthest = 0.0f;
     for (int tick = 0; tick < 2000; ++tick) {
         stepBots(world, 2.0);
-        for (const Bot& bot : world.bots) farthest = std::max({farthest, std::fabs(bot.x), std::fabs(bot.y)});
+        for (const Bot& bot : world.bots)
+            farthest = std::max({farthest, std::fabs(bot.x), std::fabs(bot.y)});
     }
     EXPECT_LE(farthest, BotArenaHalfSize);
 }
@@ -181,11 +184,13 @@ TEST(BotWalk, ASmallArenaKeepsThemClose) {
     IdSource ids;
     BotWorld world = makeBots(12, 9, ids, 12.0f);
     float farthest = 0.0f;
-    for (const Bot& bot : world.bots) farthest = std::max({farthest, std::fabs(bot.x), std::fabs(bot.y)});
+    for (const Bot& bot : world.bots)
+        farthest = std::max({farthest, std::fabs(bot.x), std::fabs(bot.y)});
     EXPECT_LE(farthest, 8.0f);
     for (int tick = 0; tick < 30 * 600; ++tick) {
         stepBots(world, TickSeconds);
-        for (const Bot& bot : world.bots) farthest = std::max(farthest, std::hypot(bot.x, bot.y));
+        for (const Bot& bot : world.bots)
+            farthest = std::max(farthest, std::hypot(bot.x, bot.y));
     }
     // They turn back beyond 9.6 units; turning round takes them up to about nine units further.
     EXPECT_GT(farthest, 9.6f);

@@ -27,8 +27,9 @@ TEST(ServerOptionsParsing, NoArgumentsGiveTheDefaults) {
 }
 
 TEST(ServerOptionsParsing, TakesEveryOptionWithSeparateValues) {
-    const OptionsResult result = parse({"--bind", "127.0.0.1", "--port", "5000", "--rate", "20", "--bots", "7",
-                                        "--timeout", "2.5", "--seed", "18446744073709551615", "--arena", "15"});
+    const OptionsResult result =
+        parse({"--bind", "127.0.0.1", "--port", "5000", "--rate", "20", "--bots", "7", "--timeout", "2.5",
+               "--seed", "18446744073709551615", "--arena", "15"});
     ASSERT_EQ(result.status, OptionsStatus::Run) << result.error;
     EXPECT_EQ(result.options.bindAddress, "127.0.0.1");
     EXPECT_EQ(result.options.port, 5000);
@@ -61,7 +62,8 @@ TEST(ServerOptionsParsing, HelpWinsOverEverythingElse) {
 
 TEST(ServerOptionsParsing, UsageNamesEveryOption) {
     const std::string usage = serverUsageText();
-    for (const char* name : {"--bind", "--port", "--rate", "--bots", "--timeout", "--seed", "--arena", "--help"}) {
+    for (const char* name :
+         {"--bind", "--port", "--rate", "--bots", "--timeout", "--seed", "--arena", "--help"}) {
         EXPECT_NE(usage.find(name), std::string::npos) << name;
     }
 }
@@ -73,30 +75,18 @@ struct BadCase {
 
 TEST(ServerOptionsErrors, BadValuesAreRefusedWithAMessageNamingTheOption) {
     const std::vector<BadCase> cases = {
-        {{"--port", "0"}, "--port"},
-        {{"--port", "65536"}, "--port"},
-        {{"--port", "abc"}, "'abc'"},
-        {{"--port", "12x"}, "--port"},
-        {{"--port", "-5"}, "--port"},
-        {{"--port", ""}, "--port"},
-        {{"--rate", "0"}, "--rate"},
-        {{"--rate", "nan"}, "--rate"},
-        {{"--rate", "inf"}, "--rate"},
-        {{"--rate", "5000"}, "--rate"},
-        {{"--bots", "-1"}, "--bots"},
-        {{"--bots", "10001"}, "--bots"},
-        {{"--bots", "2.5"}, "--bots"},
-        {{"--timeout", "0"}, "--timeout"},
-        {{"--timeout", "soon"}, "--timeout"},
-        {{"--seed", "-1"}, "--seed"},
-        {{"--arena", "0.5"}, "--arena"},
-        {{"--arena", "61"}, "--arena"},
-        {{"--bind", "localhost"}, "--bind"},
-        {{"--bind", "256.0.0.1"}, "--bind"},
-        {{"--bind", "1.2.3"}, "--bind"},
-        {{"--bind", "1.2.3.4.5"}, "--bind"},
-        {{"--bind", "01.2.3.4"}, "--bind"},
-        {{"--bind", "1..2.3"}, "--bind"},
+        {{"--port", "0"}, "--port"},          {{"--port", "65536"}, "--port"},
+        {{"--port", "abc"}, "'abc'"},         {{"--port", "12x"}, "--port"},
+        {{"--port", "-5"}, "--port"},         {{"--port", ""}, "--port"},
+        {{"--rate", "0"}, "--rate"},          {{"--rate", "nan"}, "--rate"},
+        {{"--rate", "inf"}, "--rate"},        {{"--rate", "5000"}, "--rate"},
+        {{"--bots", "-1"}, "--bots"},         {{"--bots", "10001"}, "--bots"},
+        {{"--bots", "2.5"}, "--bots"},        {{"--timeout", "0"}, "--timeout"},
+        {{"--timeout", "soon"}, "--timeout"}, {{"--seed", "-1"}, "--seed"},
+        {{"--arena", "0.5"}, "--arena"},      {{"--arena", "61"}, "--arena"},
+        {{"--bind", "localhost"}, "--bind"},  {{"--bind", "256.0.0.1"}, "--bind"},
+        {{"--bind", "1.2.3"}, "--bind"},      {{"--bind", "1.2.3.4.5"}, "--bind"},
+        {{"--bind", "01.2.3.4"}, "--bind"},   {{"--bind", "1..2.3"}, "--bind"},
     };
     for (const BadCase& c : cases) {
         std::vector<const char*> args{"brassmoor-server"};

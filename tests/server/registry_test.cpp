@@ -12,17 +12,13 @@ namespace {
 
 // x = 1.0, y = 2.0, z = 1.7, yaw = -0.5, pitch = 0.25
 constexpr std::array<std::uint8_t, 25> WellFormedPose = {
-    'K', 'V', '0', '1', 0x01,
-    0x00, 0x00, 0x80, 0x3F,
-    0x00, 0x00, 0x00, 0x40,
-    0x9A, 0x99, 0xD9, 0x3F,
-    0x00, 0x00, 0x00, 0xBF,
-    0x00, 0x00, 0x80, 0x3E,
+    'K',  'V',  '0',  '1',  0x01, 0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x00, 0x40,
+    0x9A, 0x99, 0xD9, 0x3F, 0x00, 0x00, 0x00, 0xBF, 0x00, 0x00, 0x80, 0x3E,
 };
 
-constexpr ClientAddress Alice{0x7F000001, 50001};     // 127.0.0.1:50001
+constexpr ClientAddress Alice{0x7F000001, 50001};       // 127.0.0.1:50001
 constexpr ClientAddress AliceAgain{0x7F000001, 50002};  // same host, another port
-constexpr ClientAddress Bob{0x0A000002, 50001};       // 10.0.0.2:50001
+constexpr ClientAddress Bob{0x0A000002, 50001};         // 10.0.0.2:50001
 
 struct RegistryFixture : ::testing::Test {
     ClientRegistry registry;
@@ -32,7 +28,9 @@ struct RegistryFixture : ::testing::Test {
     PoseResult send(const ClientAddress& from, std::span<const std::uint8_t> bytes, double now) {
         return acceptDatagram(registry, ids, counters, from, bytes, now);
     }
-    PoseResult sendPose(const ClientAddress& from, double now) { return send(from, WellFormedPose, now); }
+    PoseResult sendPose(const ClientAddress& from, double now) {
+        return send(from, WellFormedPose, now);
+    }
 };
 
 using ClientIds = RegistryFixture;
@@ -110,7 +108,7 @@ TEST_F(PoseAcceptance, ANewPoseReplacesTheOldOne) {
     sendPose(Alice, 0.0);
     // x = 3.0, y = -4.0, z = 0.0 (relayed, not corrected), yaw = 2.0, pitch = 0
     const std::array<std::uint8_t, 25> moved = {
-        'K', 'V', '0', '1', 0x01, 0x00, 0x00, 0x40, 0x40, 0x00, 0x00, 0x80, 0xC0,
+        'K',  'V',  '0',  '1',  0x01, 0x00, 0x00, 0x40, 0x40, 0x00, 0x00, 0x80, 0xC0,
         0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00,
     };
     EXPECT_EQ(send(Alice, moved, 1.0).outcome, PoseOutcome::Updated);
@@ -126,14 +124,14 @@ TEST_F(PoseAcceptance, MalformedDatagramsAreDroppedAndCounted) {
     std::vector<std::vector<std::uint8_t>> malformed;
     malformed.emplace_back(WellFormedPose.begin(), WellFormedPose.end() - 1);  // 24 bytes
     malformed.emplace_back(WellFormedPose.begin(), WellFormedPose.end());
-    malformed.back().push_back(0x00);                                        // 26 bytes
+    malformed.back().push_back(0x00);  // 26 bytes
     malformed.emplace_back(WellFormedPose.begin(), WellFormedPose.end());
-    malformed.back()[3] = '2';                                               // "KV02"
+    malformed.back()[3] = '2';  // "KV02"
     malformed.emplace_back(WellFormedPose.begin(), WellFormedPose.end());
-    malformed.back()[0] = 'k';                                               // "kV01"
+    malformed.back()[0] = 'k';  // "kV01"
     malformed.emplace_back(WellFormedPose.begin(), WellFormedPose.end());
-    malformed.back()[4] = 0x02;                                              // a snapshot's type
-    malformed.emplace_back();                                                // empty
+    malformed.back()[4] = 0x02;  // a snapshot's type
+    malformed.emplace_back();    // empty
 
     for (const auto& bytes : malformed) {
         const PoseResult result = send(Alice, bytes, 0.0);

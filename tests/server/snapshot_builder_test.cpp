@@ -23,13 +23,15 @@ std::vector<SnapshotEntry> playersAlongX(std::uint32_t count) {
 
 std::vector<std::uint32_t> idsOf(const std::vector<SnapshotEntry>& entries) {
     std::vector<std::uint32_t> ids;
-    for (const SnapshotEntry& e : entries) ids.push_back(e.peerId);
+    for (const SnapshotEntry& e : entries)
+        ids.push_back(e.peerId);
     return ids;
 }
 
 std::vector<std::uint32_t> idRange(std::uint32_t first, std::uint32_t last) {
     std::vector<std::uint32_t> ids;
-    for (std::uint32_t id = first; id <= last; ++id) ids.push_back(id);
+    for (std::uint32_t id = first; id <= last; ++id)
+        ids.push_back(id);
     return ids;
 }
 
@@ -70,8 +72,8 @@ TEST(SnapshotEntries, DistanceIsMeasuredFromTheReceiversPosition) {
 
 TEST(SnapshotEntries, DistanceCountsBothGroundAxes) {
     std::vector<SnapshotEntry> players = playersAlongX(3);
-    players[1].state = PeerState{1.0f, 5.0f, 1.7f, 0.0f};   // id 2: 5 away from id 1
-    players[2].state = PeerState{4.0f, 0.0f, 1.7f, 0.0f};   // id 3: 3 away from id 1
+    players[1].state = PeerState{1.0f, 5.0f, 1.7f, 0.0f};  // id 2: 5 away from id 1
+    players[2].state = PeerState{4.0f, 0.0f, 1.7f, 0.0f};  // id 3: 3 away from id 1
     std::vector<SnapshotEntry> chosen;
     selectSnapshotEntries(players, 1, chosen, 1);
     EXPECT_EQ(idsOf(chosen), (std::vector<std::uint32_t>{3}));
@@ -100,13 +102,11 @@ TEST(SnapshotBytes, SmallSnapshotIsLaidOutFieldByField) {
     std::array<std::uint8_t, ReceiveBufferSize> out{};
     const std::size_t size = buildSnapshotFor(players, 7, scratch, out);
     const std::array<std::uint8_t, 51> expected = {
-        'K', 'V', '0', '1', 0x02,
-        0x07, 0x00, 0x00, 0x00,  // selfId 7
-        0x02, 0x00,              // two entries
-        0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x00, 0xC0,
-        0x9A, 0x99, 0xD9, 0x3F, 0x00, 0x00, 0x00, 0x3F,
-        0x07, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0x40,
-        0x9A, 0x99, 0xD9, 0x3F, 0x00, 0x00, 0x80, 0xBF,
+        'K',  'V',  '0',  '1',  0x02, 0x07, 0x00, 0x00, 0x00,  // selfId 7
+        0x02, 0x00,                                            // two entries
+        0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x00, 0xC0, 0x9A, 0x99,
+        0xD9, 0x3F, 0x00, 0x00, 0x00, 0x3F, 0x07, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+        0x00, 0x00, 0x80, 0x40, 0x9A, 0x99, 0xD9, 0x3F, 0x00, 0x00, 0x80, 0xBF,
     };
     ASSERT_EQ(size, 51u);
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), out.begin()));
@@ -137,7 +137,8 @@ TEST(SnapshotBytes, NoPlayersGivesAnEmptySnapshot) {
     std::vector<SnapshotEntry> scratch;
     std::array<std::uint8_t, ReceiveBufferSize> out{};
     const std::size_t size = buildSnapshotFor({}, 12, scratch, out);
-    const std::array<std::uint8_t, 11> expected = {'K', 'V', '0', '1', 0x02, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00};
+    const std::array<std::uint8_t, 11> expected = {'K',  'V',  '0',  '1',  0x02, 0x0C,
+                                                   0x00, 0x00, 0x00, 0x00, 0x00};
     ASSERT_EQ(size, 11u);
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), out.begin()));
 }
@@ -148,7 +149,7 @@ TEST(PlayerGathering, MergesBotsAndClientsInIdOrder) {
     TrafficCounters counters;
     BotWorld bots = makeBots(2, 5, ids);  // ids 1 and 2
     const std::array<std::uint8_t, 25> pose = {
-        'K', 'V', '0', '1', 0x01, 0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x00, 0x40,
+        'K',  'V',  '0',  '1',  0x01, 0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x00, 0x40,
         0x9A, 0x99, 0xD9, 0x3F, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
     };
     acceptDatagram(registry, ids, counters, ClientAddress{0x7F000001, 1000}, pose, 0.0);  // id 3

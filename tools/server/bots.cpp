@@ -35,8 +35,10 @@ float randomBetween(std::uint64_t& state, float low, float high) {
 }
 
 float wrapAngle(float a) {
-    while (a > Pi) a -= 2.0f * Pi;
-    while (a < -Pi) a += 2.0f * Pi;
+    while (a > Pi)
+        a -= 2.0f * Pi;
+    while (a < -Pi)
+        a += 2.0f * Pi;
     return a;
 }
 

@@ -13,17 +13,17 @@
 
 namespace brassmoor {
 
-inline constexpr float BotWalkSpeed = 6.0f;        // world units per second, as a player walks
-inline constexpr float BotEyeHeight = 1.7f;        // the z every client reports
-inline constexpr float BotArenaHalfSize = 60.0f;   // bots stay within +-this on x and y
-inline constexpr float BotMaxTurnRate = 1.5f;      // radians per second
-inline constexpr float BotHomingRadius = 48.0f;    // beyond this distance from the centre, turn back
+inline constexpr float BotWalkSpeed = 6.0f;       // world units per second, as a player walks
+inline constexpr float BotEyeHeight = 1.7f;       // the z every client reports
+inline constexpr float BotArenaHalfSize = 60.0f;  // bots stay within +-this on x and y
+inline constexpr float BotMaxTurnRate = 1.5f;     // radians per second
+inline constexpr float BotHomingRadius = 48.0f;   // beyond this distance from the centre, turn back
 
 struct Bot {
     std::uint32_t id;
     float x;
     float y;
-    float heading;   // radians in [-pi, pi], from +X towards +Y; also the yaw it shows
+    float heading;         // radians in [-pi, pi], from +X towards +Y; also the yaw it shows
     float turnRate;        // radians per second, positive turns left
     float wantedTurnRate;  // what the turn rate is drifting towards
 };

@@ -28,7 +28,7 @@ extern "C" void onStopSignal(int signal) {
     stopSignal = signal;
 }
 
-constexpr double StatusInterval = 5.0;   // seconds between status lines
+constexpr double StatusInterval = 5.0;  // seconds between status lines
 // The longest poll() wait, so a signal that lands just before poll() is seen soon even at low rates.
 constexpr int MaxWaitMilliseconds = 200;
 // At most this many datagrams are read per wake-up, so a flood cannot delay the snapshots.
@@ -81,9 +81,9 @@ void receiveWaiting(Server& server) {
         const int length = receiveDatagramFrom(server.socket, buffer, static_cast<int>(sizeof buffer), from);
         if (length < 0) return;  // nothing more queued, or an error that ends this wake-up's reading
         const ClientAddress address = toClientAddress(from);
-        const PoseResult result = acceptDatagram(server.registry, server.ids, server.counters, address,
-                                                 std::span<const std::uint8_t>(buffer, static_cast<std::size_t>(length)),
-                                                 monotonicSeconds());
+        const PoseResult result = acceptDatagram(
+            server.registry, server.ids, server.counters, address,
+            std::span<const std::uint8_t>(buffer, static_cast<std::size_t>(length)), monotonicSeconds());
         if (result.outcome == PoseOutcome::Joined) {
             std::printf("join id=%u from %s\n", result.clientId, formatClientAddress(address).c_str());
         }
@@ -180,7 +180,8 @@ int run(const ServerOptions& options) {
 
         const double wait = std::min(nextTick, nextStatus) - monotonicSeconds();
         const int waitMilliseconds =
-            wait <= 0.0 ? 0 : static_cast<int>(std::min(std::ceil(wait * 1000.0), double{MaxWaitMilliseconds}));
+            wait <= 0.0 ? 0
+                        : static_cast<int>(std::min(std::ceil(wait * 1000.0), double{MaxWaitMilliseconds}));
         pollfd watched{server.socket, POLLIN, 0};
         const int ready = poll(&watched, 1, waitMilliseconds);
         if (ready > 0) {
@@ -211,14 +212,15 @@ int main(int argc, char** argv) {
     const brassmoor::OptionsResult parsed =
         brassmoor::parseServerOptions(std::span<const char* const>(args, static_cast<std::size_t>(argc)));
     switch (parsed.status) {
-    case brassmoor::OptionsStatus::Help:
-        std::fputs(brassmoor::serverUsageText().c_str(), stdout);
-        return 0;
-    case brassmoor::OptionsStatus::Error:
-        std::fprintf(stderr, "brassmoor-server: %s\nTry 'brassmoor-server --help'.\n", parsed.error.c_str());
-        return 2;
-    case brassmoor::OptionsStatus::Run:
-        break;
+        case brassmoor::OptionsStatus::Help:
+            std::fputs(brassmoor::serverUsageText().c_str(), stdout);
+            return 0;
+        case brassmoor::OptionsStatus::Error:
+            std::fprintf(stderr, "brassmoor-server: %s\nTry 'brassmoor-server --help'.\n",
+                         parsed.error.c_str());
+            return 2;
+        case brassmoor::OptionsStatus::Run:
+            break;
     }
     return brassmoor::run(parsed.options);
 }

@@ -43,11 +43,13 @@ OptionsResult failure(std::string message) {
 // Applies one option with its value; an empty string on success, otherwise the message.
 std::string applyOption(std::string_view name, std::string_view value, ServerOptions& options) {
     if (name == "--bind") {
-        if (!isDottedIpv4(std::string(value))) return "--bind needs an IPv4 address such as 127.0.0.1, not " + quoted(value);
+        if (!isDottedIpv4(std::string(value)))
+            return "--bind needs an IPv4 address such as 127.0.0.1, not " + quoted(value);
         options.bindAddress = std::string(value);
     } else if (name == "--port") {
         auto n = parseWhole(value);
-        if (!n || *n < 1 || *n > 65535) return "--port needs a whole number from 1 to 65535, not " + quoted(value);
+        if (!n || *n < 1 || *n > 65535)
+            return "--port needs a whole number from 1 to 65535, not " + quoted(value);
         options.port = static_cast<std::uint16_t>(*n);
     } else if (name == "--rate") {
         auto r = parseReal(value);
@@ -67,7 +69,8 @@ std::string applyOption(std::string_view name, std::string_view value, ServerOpt
         options.timeoutSeconds = *t;
     } else if (name == "--arena") {
         auto a = parseReal(value);
-        if (!a || *a < 1.0 || *a > 60.0) return "--arena needs a half size from 1 to 60 units, not " + quoted(value);
+        if (!a || *a < 1.0 || *a > 60.0)
+            return "--arena needs a half size from 1 to 60 units, not " + quoted(value);
         options.arena = static_cast<float>(*a);
     } else if (name == "--seed") {
         auto n = parseWhole(value);
@@ -78,8 +81,8 @@ std::string applyOption(std::string_view name, std::string_view value, ServerOpt
 }
 
 bool takesValue(std::string_view name) {
-    return name == "--bind" || name == "--port" || name == "--rate" || name == "--bots" || name == "--timeout" ||
-           name == "--seed" || name == "--arena";
+    return name == "--bind" || name == "--port" || name == "--rate" || name == "--bots" ||
+           name == "--timeout" || name == "--seed" || name == "--arena";
 }
 
 }  // namespace
@@ -92,7 +95,8 @@ bool isDottedIpv4(const std::string& text) {
             rest.remove_prefix(1);
         }
         std::size_t digits = 0;
-        while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') ++digits;
+        while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9')
+            ++digits;
         if (digits == 0 || digits > 3 || (digits > 1 && rest.front() == '0')) return false;
         auto value = parseWhole(rest.substr(0, digits));
         if (!value || *value > 255) return false;

@@ -10,11 +10,11 @@ namespace brassmoor {
 struct ServerOptions {
     std::string bindAddress = "0.0.0.0";  // dotted-decimal IPv4
     std::uint16_t port = 40123;
-    double rate = 30.0;                   // snapshots per second to each client
-    std::uint32_t bots = 0;               // simulated players
-    double timeoutSeconds = 5.0;          // a client silent this long is forgotten
-    std::uint64_t seed = 1;               // for the bots' walks
-    float arena = 60.0f;                  // bots wander within +-this many units of the centre
+    double rate = 30.0;           // snapshots per second to each client
+    std::uint32_t bots = 0;       // simulated players
+    double timeoutSeconds = 5.0;  // a client silent this long is forgotten
+    std::uint64_t seed = 1;       // for the bots' walks
+    float arena = 60.0f;          // bots wander within +-this many units of the centre
 };
 
 enum class OptionsStatus {

@@ -36,8 +36,8 @@ std::uint32_t takeId(IdSource& ids);
 struct Client {
     std::uint32_t id;
     ClientAddress address;
-    PeerState state;     // the last pose's x, y, z and yaw, as received
-    double lastHeard;    // seconds, when the last well-formed pose arrived
+    PeerState state;   // the last pose's x, y, z and yaw, as received
+    double lastHeard;  // seconds, when the last well-formed pose arrived
 };
 
 struct TrafficCounters {
@@ -48,7 +48,7 @@ struct TrafficCounters {
 };
 
 struct ClientRegistry {
-    std::vector<Client> clients;                            // in ascending id order
+    std::vector<Client> clients;  // in ascending id order
     std::unordered_map<std::uint64_t, std::uint32_t> idByAddress;
 };
 

@@ -7,11 +7,14 @@
 
 namespace brassmoor {
 
-void gatherPlayers(const ClientRegistry& registry, const BotWorld& bots, std::vector<SnapshotEntry>& players) {
+void gatherPlayers(const ClientRegistry& registry, const BotWorld& bots,
+                   std::vector<SnapshotEntry>& players) {
     players.clear();
     players.reserve(registry.clients.size() + bots.bots.size());
-    for (const Bot& bot : bots.bots) players.push_back(SnapshotEntry{bot.id, botState(bot)});
-    for (const Client& client : registry.clients) players.push_back(SnapshotEntry{client.id, client.state});
+    for (const Bot& bot : bots.bots)
+        players.push_back(SnapshotEntry{bot.id, botState(bot)});
+    for (const Client& client : registry.clients)
+        players.push_back(SnapshotEntry{client.id, client.state});
     // Bots and clients draw ids from one source, so each half is already sorted; merge the two.
     const auto middle = players.begin() + static_cast<std::ptrdiff_t>(bots.bots.size());
     std::inplace_merge(players.begin(), middle, players.end(),
