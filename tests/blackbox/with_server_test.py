@@ -2,6 +2,7 @@
 
 import os
 import subprocess
+import tempfile
 
 from conftest import client_env, is_orange, screenshot, wait_for
 
@@ -11,10 +12,18 @@ def orange_pixel_count(rows):
 
 
 def test_client_sees_the_servers_simulated_players(xserver, start_client):
+    log = tempfile.TemporaryFile()
     server = subprocess.Popen(
         [os.environ["BRASSMOOR_SERVER"], "--bind", "127.0.0.1", "--bots", "3", "--arena", "10"],
-        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        stdout=log, stderr=subprocess.STDOUT)
+
+    def server_log():
+        log.seek(0)
+        return log.read().decode("utf-8", "replace")
+
     try:
+        wait_for(lambda: "listening on" in server_log() or server.poll() is not None, what="the server")
+        assert server.poll() is None, server_log()
         start_client(env=client_env(xserver.name))
         wait_for(lambda: (xserver.title() or "").startswith("Brassmoor  |  127.0.0.1  |  others: 3  |"),
                  timeout=15, what="three others in the title")
