@@ -12,8 +12,9 @@ packages=(
 )
 
 # Optional, only with --cross-windows: the mingw-w64 compiler that checks the networking
-# library's Winsock backend (cmake/mingw-w64.toolchain.cmake). Nothing else needs it.
-optional_cross_windows=(g++-mingw-w64-x86-64)
+# library's Winsock backend (cmake/mingw-w64.toolchain.cmake), and wine (64-bit only) to run
+# its tests (scripts/check-windows.sh). Nothing else needs them.
+optional_cross_windows=(g++-mingw-w64-x86-64 wine wine64 libwine)
 if [ "${1:-}" = "--cross-windows" ]; then
   packages+=("${optional_cross_windows[@]}")
 fi
