@@ -13,15 +13,6 @@ namespace {
 
 constexpr int PlayersPerRow = 17;
 
-std::optional<Figure> findIn(const std::vector<Figure>& figures, std::string_view name) {
-    for (const Figure& figure : figures) {
-        if (figure.name == name) {
-            return figure;
-        }
-    }
-    return std::nullopt;
-}
-
 }  // namespace
 
 std::vector<SnapshotEntry> entriesInView(int count) {
@@ -116,19 +107,29 @@ void RecordingReporter::ReportRuns(const std::vector<Run>& runs) {
         const double unitsPerSecond = benchmark::GetTimeUnitMultiplier(run.time_unit);
         figure.realNanoseconds = run.GetAdjustedRealTime() * 1e9 / unitsPerSecond;
         figure.counters = run.counters;
-        if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-            medians.push_back(figure);
-        } else if (run.run_type == Run::RT_Iteration) {
-            singles.push_back(figure);
+        if (run.run_type == Run::RT_Aggregate) {
+            figure.aggregate = run.aggregate_name;
         }
+        figures.push_back(figure);
     }
 }
 
 std::optional<Figure> RecordingReporter::find(std::string_view name) const {
-    if (std::optional<Figure> median = findIn(medians, name)) {
+    if (std::optional<Figure> median = findAggregate(name, "median")) {
         return median;
     }
-    return findIn(singles, name);
+    return findAggregate(name, "");
+}
+
+std::optional<Figure> RecordingReporter::findAggregate(std::string_view name,
+                                                      std::string_view aggregate) const
+{
+    for (const Figure& figure : figures) {
+        if (figure.name == name && figure.aggregate == aggregate) {
+            return figure;
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<double> RecordingReporter::counter(std::string_view name, const std::string& counterName) const

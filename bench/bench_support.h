@@ -41,10 +41,10 @@ int discardQueued(SocketHandle handle);
 // A count shown as an average per iteration (per frame, per drain).
 benchmark::Counter perIteration(std::uint64_t count);
 
-// One benchmark's figures as the console showed them: the median of its repetitions when
-// it was repeated, else its only run.
+// One benchmark's figures as the console showed them: one run, or an aggregate of repetitions.
 struct Figure {
     std::string name;
+    std::string aggregate;  // "median", "min", ...; empty for a single run
     double realNanoseconds = 0.0;  // per iteration
     benchmark::UserCounters counters;
 };
@@ -53,12 +53,14 @@ class RecordingReporter : public benchmark::ConsoleReporter {
 public:
     RecordingReporter();  // colours only on a terminal
     void ReportRuns(const std::vector<Run>& runs) override;
+    // The median of the repetitions when the benchmark was repeated, else its only run.
     std::optional<Figure> find(std::string_view name) const;
+    // One aggregate of the repetitions ("min" where the benchmark asked for it).
+    std::optional<Figure> findAggregate(std::string_view name, std::string_view aggregate) const;
     std::optional<double> counter(std::string_view name, const std::string& counterName) const;
 
 private:
-    std::vector<Figure> medians;
-    std::vector<Figure> singles;
+    std::vector<Figure> figures;
 };
 
 }  // namespace brassmoor
