@@ -1,0 +1,106 @@
+"""Helpers for the robustness checks: the black-box fixtures' classes, plus a frame counter,
+the client's memory and its socket's queue as the kernel reports them."""
+
+import importlib.util
+import os
+import select
+import threading
+import time
+
+from Xlib import X, display as xdisplay
+
+_BLACKBOX_CONFTEST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "blackbox", "conftest.py")
+_spec = importlib.util.spec_from_file_location("blackbox_support", _BLACKBOX_CONFTEST)
+blackbox = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(blackbox)
+
+VirtualX = blackbox.VirtualX
+FakeServer = blackbox.FakeServer
+ClientProcess = blackbox.ClientProcess
+client_env = blackbox.client_env
+decode_pose = blackbox.decode_pose
+snapshot = blackbox.snapshot
+title_position = blackbox.title_position
+wait_for = blackbox.wait_for
+
+
+def title_count(title):
+    """The number after "others: " in the title, or None."""
+    if not title or "others: " not in title:
+        return None
+    return int(title.split("others: ")[1].split(" ")[0])
+
+
+class FrameCounter:
+    """Counts the client's frames as they are presented.
+
+    The client sets its title once a frame, and every setting of _NET_WM_NAME is a
+    PropertyNotify event even when the text is unchanged. The events carry the X
+    server's millisecond clock, so gaps between frames do not depend on how quickly
+    this process gets to read them."""
+
+    def __init__(self, display_name, window_id):
+        self.connection = xdisplay.Display(display_name)
+        self.atom = self.connection.intern_atom("_NET_WM_NAME")
+        window = self.connection.create_resource_object("window", window_id)
+        window.change_attributes(event_mask=X.PropertyChangeMask)
+        self.connection.sync()
+        self.lock = threading.Lock()
+        self.frames = []  # (monotonic time when read, X server time in ms)
+        self.running = True
+        self.thread = threading.Thread(target=self._loop, daemon=True)
+        self.thread.start()
+
+    def _loop(self):
+        while self.running:
+            select.select([self.connection.fileno()], [], [], 0.05)
+            while self.connection.pending_events():
+                event = self.connection.next_event()
+                if event.type == X.PropertyNotify and event.atom == self.atom:
+                    with self.lock:
+                        self.frames.append((time.monotonic(), event.time))
+
+    def count(self):
+        with self.lock:
+            return len(self.frames)
+
+    def server_times_between(self, start, end):
+        """X server times (ms) of the frames read between two monotonic instants."""
+        with self.lock:
+            return [server for seen, server in self.frames if start <= seen < end]
+
+    def stop(self):
+        self.running = False
+        self.thread.join(timeout=5)
+        self.connection.close()
+
+
+def frame_figures(server_times):
+    """(frames per second, longest gap in ms) of a run of frames, by the X server's clock."""
+    if len(server_times) < 2:
+        return 0.0, None
+    span = (server_times[-1] - server_times[0]) / 1000.0
+    gaps = [b - a for a, b in zip(server_times, server_times[1:])]
+    return (len(server_times) - 1) / span if span > 0 else 0.0, max(gaps)
+
+
+def rss_kib(pid):
+    """VmRSS of a process in KiB."""
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    raise AssertionError(f"no VmRSS for process {pid}")
+
+
+def udp_socket_state(port):
+    """(queued bytes, datagrams dropped) of the local UDP socket on `port`, from /proc/net/udp."""
+    with open("/proc/net/udp") as f:
+        next(f)
+        for line in f:
+            fields = line.split()
+            local_port = int(fields[1].split(":")[1], 16)
+            if local_port == port:
+                rx_queue = int(fields[4].split(":")[1], 16)
+                return rx_queue, int(fields[12])
+    return None
