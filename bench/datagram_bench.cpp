@@ -150,7 +150,7 @@ void bareRecvfromBench(benchmark::State& state) {
 }
 
 void printSummary(const RecordingReporter& reporter) {
-    std::printf("\nDatagrams:\n");
+    std::printf("\nDatagrams (real time per call; MB is 10^6 bytes):\n");
     if (const std::optional<Figure> encode = reporter.find("encodePoseDatagram")) {
         std::printf("  %-44s %9.1f ns  %8.1f MB/s\n", "encodePoseDatagram (25 bytes)",
                     encode->realNanoseconds, 25e3 / encode->realNanoseconds);
@@ -159,7 +159,8 @@ void printSummary(const RecordingReporter& reporter) {
         std::printf("  %-44s %9.1f ns  %8.1f MB/s\n", "decodeSnapshotDatagram + 204 entries (4091 B)",
                     decode->realNanoseconds, 4091e3 / decode->realNanoseconds);
     }
-    std::printf("Loopback drain, %d datagrams queued before each drain (datagrams per second):\n",
+    std::printf("Loopback drain, %d datagrams queued before each drain (datagrams per second,"
+                " real time):\n",
                 QueuedDatagrams);
     for (const int players : {16, MostOthers}) {
         char linkName[64];
