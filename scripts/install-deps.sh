@@ -7,8 +7,8 @@ packages=(
   build-essential cmake pkg-config
   libglfw3-dev libgl1-mesa-dev libgl1-mesa-dri python3-glad
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  clang libclang-rt-14-dev
-  xvfb xauth x11-utils xdotool python3-xlib python3-pytest imagemagick
+  clang libclang-rt-14-dev llvm-14
+  xvfb xauth x11-utils xdotool python3-xlib python3-pytest imagemagick apitrace
 )
 
 # Optional, only with --cross-windows: the mingw-w64 compiler that checks the networking

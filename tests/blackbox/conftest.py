@@ -171,11 +171,11 @@ class FakeServer:
 class ClientProcess:
     """The real client, with its output gathered as it comes."""
 
-    def __init__(self, args=(), env=None):
-        binary = os.environ["BRASSMOOR_CLIENT"]
+    def __init__(self, args=(), env=None, traced=False):
+        command = list(args) if traced else [os.environ["BRASSMOOR_CLIENT"], *args]
         self.stdout_file = tempfile.TemporaryFile()
         self.stderr_file = tempfile.TemporaryFile()
-        self.process = subprocess.Popen([binary, *args], env=env, stdin=subprocess.DEVNULL,
+        self.process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL,
                                         stdout=self.stdout_file, stderr=self.stderr_file)
 
     def _read(self, f):
@@ -222,8 +222,8 @@ def fake_server():
 def start_client():
     started = []
 
-    def start(args=(), env=None):
-        client = ClientProcess(args, env)
+    def start(args=(), env=None, traced=False):
+        client = ClientProcess(args, env, traced)
         started.append(client)
         return client
 
