@@ -50,8 +50,11 @@ def garbage(rng, self_id):
     if kind == 4:  # one byte short of a header
         return snapshot(self_id, [])[:10]
     if kind == 5:  # a header announcing the most entries, with bytes that look like floats
-        return snapshot(self_id, [], announced=0xFFFF) + struct.pack("<5I", 5, 0x7FC00000, 0x7F800000, 0, 1) * 3
-    return bytes(rng.randint(1, 40))  # short zero-filled
+        entry = struct.pack("<5I", 5, 0x7FC00000, 0x7F800000, 0, 1)
+        return snapshot(self_id, [], announced=0xFFFF) + entry * 3
+    # Short and zero-filled. Never empty: an empty datagram ends the drain by design, which would
+    # let the frame go on and hide what a flood can do to it.
+    return bytes(rng.randint(1, 40))
 
 
 def valid(rng, self_id, avoid):

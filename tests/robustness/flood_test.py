@@ -17,14 +17,18 @@ import pytest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from support import (ClientProcess, FakeServer, FrameCounter, VirtualX, client_env, decode_pose,  # noqa: E402
-                     frame_figures, rss_kib, snapshot, title_count, title_position, udp_socket_state,
-                     wait_for)
+                     frame_figures, isolate_network, rss_kib, snapshot, title_count, title_position,
+                     udp_port_of, udp_socket_state, wait_for)
+
+# Before any thread or child exists: the flood stays inside this process tree's own network.
+ISOLATED = isolate_network()
 
 SENDER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "flood_sender.py")
 SELF_ID = 77
 FINAL_OTHERS = 5  # no valid snapshot of the flood reports this many others
 FLOOD_SECONDS = float(os.environ.get("BRASSMOOR_FLOOD_SECONDS", "8"))
-FLOOD_COUNT = int(os.environ.get("BRASSMOOR_FLOOD_COUNT", "1500000"))
+FLOOD_COUNT = int(os.environ.get("BRASSMOOR_FLOOD_COUNT", "1500000"))  # per sender
+FLOOD_SENDERS = int(os.environ.get("BRASSMOOR_FLOOD_SENDERS", "1"))
 QUIET_SECONDS = 2.0
 RSS_GROWTH_LIMIT_KIB = 64 * 1024
 
@@ -75,6 +79,11 @@ class RssSampler:
         return self.samples
 
 
+def send_to(port, data):
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sender:
+        sender.sendto(data, ("127.0.0.1", port))
+
+
 def poses_between(fake_server, start, end):
     return [(t, decode_pose(data)) for t, data, _ in fake_server.datagrams() if start <= t < end]
 
@@ -108,9 +117,11 @@ def describe(name, session, window, fake_server):
 @pytest.mark.parametrize("profile", ["mixed", "full", "tiny"])
 def test_client_survives_a_flood_and_shows_the_last_snapshot(session, profile):
     xserver, fake_server, client = session.xserver, session.fake_server, session.client
-    wait_for(fake_server.client_address, what="the client's first pose")
+    # The client's address is where its poses come from.
+    client_port = wait_for(lambda: udp_port_of(client.process.pid), what="the client's first send")
+    wait_for(lambda: any(sender == ("127.0.0.1", client_port) for _, _, sender in fake_server.datagrams()),
+             what="the client's first pose")
     wait_for(xserver.client_window, what="the client's window")
-    client_port = fake_server.client_address()[1]
     session.frames = FrameCounter(xserver.name, xserver.client_window().id)
     wait_for(lambda: session.frames.count() >= 5, what="frames being counted")
 
@@ -118,43 +129,49 @@ def test_client_survives_a_flood_and_shows_the_last_snapshot(session, profile):
     xserver.key("w", True)
     session.held = True
     wait_for(lambda: title_position(xserver.title() or "pos 0,0")[1] >= 0.5, what="the player to walk")
-    fake_server.send(snapshot(SELF_ID, [(1, 0, 5, 1.7, 0), (2, 1, 5, 1.7, 0)]))
+    send_to(client_port, snapshot(SELF_ID, [(1, 0, 5, 1.7, 0), (2, 1, 5, 1.7, 0)]))
     wait_for(lambda: title_count(xserver.title()) == 2, what="a snapshot before the flood")
 
     rss_before = rss_kib(client.process.pid)
     quiet_before = measure_quietly(session, QUIET_SECONDS)
     _, drops_before = udp_socket_state(client_port)
 
-    # The flood, from a process of its own so that nothing here slows it down.
+    # The flood, from processes of their own so that nothing here slows it down.
     sampler = RssSampler(client.process.pid)
     flood_start = time.monotonic()
-    sender = subprocess.Popen(
+    senders = [subprocess.Popen(
         [sys.executable, SENDER, str(client_port), profile, "--count", str(FLOOD_COUNT),
-         "--seconds", str(FLOOD_SECONDS), "--self-id", str(SELF_ID), "--avoid-count", str(FINAL_OTHERS)],
-        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+         "--seconds", str(FLOOD_SECONDS), "--self-id", str(SELF_ID), "--avoid-count", str(FINAL_OTHERS),
+         "--seed", str(1 + number)],
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE) for number in range(FLOOD_SENDERS)]
     positions_during = set()
+    reports = []
     try:
-        while sender.poll() is None and time.monotonic() - flood_start < FLOOD_SECONDS + 30:
+        while (any(sender.poll() is None for sender in senders) and
+               time.monotonic() - flood_start < FLOOD_SECONDS + 30):
             title = xserver.title()
             if title:
                 positions_during.add(title_position(title))
             time.sleep(0.02)
-        out, err = sender.communicate(timeout=30)
+        for sender in senders:
+            out, err = sender.communicate(timeout=30)
+            assert sender.returncode == 0, err.decode()
+            reports.append(json.loads(out))
     finally:
-        if sender.poll() is None:
-            sender.kill()
-            sender.wait()
+        for sender in senders:
+            if sender.poll() is None:
+                sender.kill()
+                sender.wait()
     flood_end = time.monotonic()
-    assert sender.returncode == 0, err.decode()
-    sent = json.loads(out)
+    sent = {"sent": sum(r["sent"] for r in reports), "bytes": sum(r["bytes"] for r in reports),
+            "seconds": max(r["seconds"] for r in reports)}
+    sent["rate"] = round(sent["sent"] / sent["seconds"])
 
     # The queue left by the flood goes within a frame or so; then the final snapshot.
     wait_for(lambda: udp_socket_state(client_port)[0] == 0, what="the client's queue to empty")
     _, drops_after = udp_socket_state(client_port)
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as last_sender:
-        last_sender.sendto(snapshot(SELF_ID, [(SELF_ID, 0, 0, 1.7, 0)] +
-                                    [(500 + i, i, 9, 1.7, 0) for i in range(FINAL_OTHERS)]),
-                           ("127.0.0.1", client_port))
+    send_to(client_port, snapshot(SELF_ID, [(SELF_ID, 0, 0, 1.7, 0)] +
+                                  [(500 + i, i, 9, 1.7, 0) for i in range(FINAL_OTHERS)]))
     wait_for(lambda: title_count(xserver.title()) == FINAL_OTHERS, what="the last snapshot in the title")
     shown_at = session.frames.count()
     wait_for(lambda: session.frames.count() >= shown_at + 10, what="ten more frames")
@@ -168,10 +185,12 @@ def test_client_survives_a_flood_and_shows_the_last_snapshot(session, profile):
     flood_window = (flood_start, flood_end)
     flood_frames = session.frames.server_times_between(*flood_window)
     delivered = sent["sent"] - (drops_after - drops_before)
-    print(f"\n[flood {profile}] sent {sent['sent']} datagrams ({sent['bytes'] / 1e6:.1f} MB) in "
+    network = "own network" if ISOLATED else "shared network"
+    print(f"\n[flood {profile}, {FLOOD_SENDERS} sender(s), {network}, load average {os.getloadavg()[0]:.1f}] "
+          f"sent {sent['sent']} datagrams ({sent['bytes'] / 1e6:.1f} MB) in "
           f"{sent['seconds']} s = {sent['rate']} datagrams/s; kernel dropped {drops_after - drops_before} "
-          f"(receive queue full), so about {delivered} reached the client, "
-          f"{delivered / max(1, len(flood_frames)):.0f} per frame")
+          f"(receive queue full), so about {delivered} reached the client "
+          f"({delivered / sent['seconds']:.0f}/s, {delivered / max(1, len(flood_frames)):.0f} per frame)")
     print(describe("before", session, quiet_before, fake_server))
     print(describe("flood", session, flood_window, fake_server))
     print(describe("after", session, quiet_after, fake_server))

@@ -1,9 +1,13 @@
 """Helpers for the robustness checks: the black-box fixtures' classes, plus a frame counter,
 the client's memory and its socket's queue as the kernel reports them."""
 
+import ctypes
+import fcntl
 import importlib.util
 import os
 import select
+import socket
+import struct
 import threading
 import time
 
@@ -22,6 +26,33 @@ decode_pose = blackbox.decode_pose
 snapshot = blackbox.snapshot
 title_position = blackbox.title_position
 wait_for = blackbox.wait_for
+
+
+CLONE_NEWNET = 0x40000000
+SIOCGIFFLAGS = 0x8913
+SIOCSIFFLAGS = 0x8914
+IFF_UP = 0x1
+
+
+def isolate_network():
+    """Moves this process into a network namespace of its own, with only a loopback interface.
+
+    The client's server port is fixed, so anything else on this machine that binds 40123 (another
+    test run, a real server) would take the client's poses or answer it. In a namespace of its own
+    the flood reaches nobody else and nobody else's datagrams reach this client. Child processes
+    (Xvfb, the client, the senders) inherit the namespace. Needs root; without it, or when
+    BRASSMOOR_SHARED_NETWORK is set, nothing changes. Call it before any thread is started.
+    Returns whether the process is isolated."""
+    if os.environ.get("BRASSMOOR_SHARED_NETWORK") or os.geteuid() != 0:
+        return False
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.unshare(CLONE_NEWNET) != 0:
+        return False
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as control:
+        request = struct.pack("16sH22x", b"lo", 0)
+        flags = struct.unpack("16sH22x", fcntl.ioctl(control, SIOCGIFFLAGS, request))[1]
+        fcntl.ioctl(control, SIOCSIFFLAGS, struct.pack("16sH22x", b"lo", flags | IFF_UP))
+    return True
 
 
 def title_count(title):
@@ -91,6 +122,26 @@ def rss_kib(pid):
             if line.startswith("VmRSS:"):
                 return int(line.split()[1])
     raise AssertionError(f"no VmRSS for process {pid}")
+
+
+def udp_port_of(pid):
+    """The local port of a process's UDP socket, or None while it has none (before its first send)."""
+    inodes = set()
+    for fd in os.listdir(f"/proc/{pid}/fd"):
+        try:
+            target = os.readlink(f"/proc/{pid}/fd/{fd}")
+        except OSError:  # closed meanwhile
+            continue
+        if target.startswith("socket:["):
+            inodes.add(target[len("socket:["):-1])
+    with open("/proc/net/udp") as f:
+        next(f)
+        for line in f:
+            fields = line.split()
+            port = int(fields[1].split(":")[1], 16)
+            if fields[9] in inodes and port != 0:
+                return port
+    return None
 
 
 def udp_socket_state(port):
