@@ -2,9 +2,10 @@
 """Floods a UDP port on the loopback interface with snapshots and garbage, as fast as it can,
 for a bounded count and time, and prints what it sent as one line of JSON.
 
-Usage: flood_sender.py PORT PROFILE [--count N] [--seconds S] [--self-id ID] [--seed SEED]
-Profiles: mixed (garbage, near misses and valid snapshots of every size), full (valid snapshots
-of 204 players, the most one datagram can carry), tiny (valid 11-byte snapshots).
+Usage: flood_sender.py PORT PROFILE [--count N] [--seconds S] [--self-id ID] [--avoid-count N] [--seed SEED]
+Profiles: mixed (garbage, near misses, valid snapshots of every size, datagrams longer than the
+client's 4096-byte buffer), full (valid snapshots of 204 players, the most one datagram can
+carry), tiny (valid 11-byte snapshots).
 The count of others in every valid snapshot sent differs from --avoid-count, so a later
 snapshot with that count can be told apart from anything the flood left behind."""
 
@@ -38,9 +39,11 @@ def others_count(rng, avoid):
 
 
 def garbage(rng, self_id):
-    kind = rng.randrange(7)
+    kind = rng.randrange(8)
     if kind == 0:  # random bytes of any length the client can receive
-        return bytes(rng.getrandbits(8) for _ in range(rng.randint(1, 4096)))
+        return rng.randbytes(rng.randint(1, 4096))
+    if kind == 7:  # longer than the receive buffer: the client reads the first 4096 bytes
+        return rng.choice([rng.randbytes(rng.randint(4097, 8192)), snapshot(self_id, players(rng, 300))])
     if kind == 1:  # a pose echoed back
         return b"KV01\x01" + struct.pack("<5f", 1.0, 2.0, 1.7, 0.5, 0.0)
     if kind == 2:  # an unknown type with a snapshot's body
