@@ -6,7 +6,9 @@ set -euo pipefail
 
 fdfile=$(mktemp)
 # -displayfd picks a free display number itself, so parallel runs never collide.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fdfile" 2>/dev/null &
+# -noreset: without it the server resets when its last client disconnects, and a program that
+# calls glfwTerminate and then glfwInit again can meet it mid-reset and get no window.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$fdfile" 2>/dev/null &
 xvfb_pid=$!
 cleanup() {
   kill "$xvfb_pid" 2>/dev/null || true
