@@ -1,8 +1,22 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test (unit, GL under a virtual X server, black-box).
+# Sets up, builds and runs every test: unit, GL and black-box tests (under private virtual X
+# servers), then the sanitizer build with its leak check, a bounded fuzzing run, and the Winsock
+# backend's tests cross-compiled with mingw-w64 and run under wine.
+# Usage: scripts/test.sh            everything
+#        scripts/test.sh --quick    only the main build's tests
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${BUILD_DIR:-$root/build}
 
 "$root/scripts/build.sh"
 ctest --test-dir "$build_dir" -j2 --output-on-failure
+if [ "${1:-}" = "--quick" ]; then
+  exit 0
+fi
+
+echo "== sanitizers (AddressSanitizer, UndefinedBehaviorSanitizer, leak check)"
+BUILD_DIR= "$root/scripts/check-sanitizers.sh"
+echo "== fuzzing the snapshot decoder and drain for ${FUZZ_SECONDS:-30} s"
+BUILD_DIR= "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-30}"
+echo "== the Winsock backend under wine"
+BUILD_DIR= "$root/scripts/check-windows.sh"

@@ -114,7 +114,6 @@ def test_without_opengl_the_window_fails(start_client):
 def test_unconvertible_address_sends_nothing(xserver, start_client):
     # Listen on every local address: a pose sent to 0.0.0.0 would land here.
     listener = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("0.0.0.0", 40123))
     listener.settimeout(0.05)
     try:

@@ -126,7 +126,7 @@ class FakeServer:
 
     def __init__(self, host="127.0.0.1"):
         self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        # No address reuse: if another run holds the port, fail loudly rather than share its datagrams.
         self.sock.bind((host, SERVER_PORT))
         self.sock.setblocking(False)
         self.received = []  # (monotonic time, bytes, sender)

@@ -168,6 +168,9 @@ class FrameTest : public GlTest {
 protected:
     void SetUp() override {
         GlTest::SetUp();
+        if (HasFatalFailure()) {
+            return;  // no context: the failure is reported, nothing may be drawn
+        }
         program = createLitColorProgram();
         std::vector<float> vertices;
         buildAvatarBox(vertices);
