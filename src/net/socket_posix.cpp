@@ -3,7 +3,6 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -32,13 +31,6 @@ bool bindUdpSocket(SocketHandle socket, const sockaddr_in& local) {
 
 void closeSocket(SocketHandle socket) {
     ::close(socket);
-}
-
-bool makeIpv4Endpoint(const char* text, std::uint16_t port, sockaddr_in& endpoint) {
-    std::memset(&endpoint, 0, sizeof(endpoint));
-    endpoint.sin_family = AF_INET;
-    endpoint.sin_port = htons(port);
-    return ::inet_pton(AF_INET, text, &endpoint.sin_addr) == 1;
 }
 
 int sendDatagram(SocketHandle socket, const std::uint8_t* bytes, int length, const sockaddr_in& to) {

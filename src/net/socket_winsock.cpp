@@ -1,7 +1,6 @@
 // The socket layer on Windows, over Windows Sockets 2.
 #include "net/socket_layer.h"
 
-#include <cstring>
 
 namespace brassmoor {
 
@@ -31,13 +30,6 @@ bool bindUdpSocket(SocketHandle socket, const sockaddr_in& local) {
 
 void closeSocket(SocketHandle socket) {
     ::closesocket(socket);
-}
-
-bool makeIpv4Endpoint(const char* text, std::uint16_t port, sockaddr_in& endpoint) {
-    std::memset(&endpoint, 0, sizeof(endpoint));
-    endpoint.sin_family = AF_INET;
-    endpoint.sin_port = htons(port);
-    return ::inet_pton(AF_INET, text, &endpoint.sin_addr) == 1;
 }
 
 int sendDatagram(SocketHandle socket, const std::uint8_t* bytes, int length, const sockaddr_in& to) {
