@@ -24,6 +24,7 @@ tests=(
   net/net_datagram_test
   net/net_peer_table_test
   net/net_send_cadence_test
+  net/net_socket_wait_test
   net/windows/net_winsock_link_test
 )
 

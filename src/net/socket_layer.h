@@ -1,7 +1,9 @@
 // A thin layer over the platform's UDP sockets: Winsock on Windows, POSIX elsewhere.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -32,6 +34,8 @@ void makeNonBlocking(SocketHandle socket);
 // Binds to a local address and port (the server's side; the client never binds).
 bool bindUdpSocket(SocketHandle socket, const sockaddr_in& local);
 void closeSocket(SocketHandle socket);
+// The address and port the socket is bound to (the port the system chose after binding port 0).
+bool localEndpoint(SocketHandle socket, sockaddr_in& local);
 
 // Fills family, port (network order) and zero padding; true when `text` is a
 // dotted-decimal IPv4 address, whose bytes then go into the address field.
@@ -44,5 +48,15 @@ int sendDatagram(SocketHandle socket, const std::uint8_t* bytes, int length, con
 int receiveDatagram(SocketHandle socket, std::uint8_t* buffer, int capacity);
 // As receiveDatagram, and tells where the datagram came from.
 int receiveDatagramFrom(SocketHandle socket, std::uint8_t* buffer, int capacity, sockaddr_in& from);
+
+// The most sockets one wait can watch.
+inline constexpr std::size_t MaxWaitedSockets = 256;
+
+// Waits until a datagram is queued on at least one of `sockets` or `timeoutMilliseconds` have
+// passed (0 only looks). Sets readable[i] for every socket that has something queued (an error
+// waiting to be reported counts too, so that the next receive takes it off). Returns how many are
+// ready, 0 on timeout or when a signal interrupted the wait, and a negative value on failure or
+// when more than MaxWaitedSockets are given. `readable` must be as long as `sockets`.
+int waitForDatagrams(std::span<const SocketHandle> sockets, int timeoutMilliseconds, std::span<bool> readable);
 
 }  // namespace brassmoor

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -33,6 +34,11 @@ void closeSocket(SocketHandle socket) {
     ::close(socket);
 }
 
+bool localEndpoint(SocketHandle socket, sockaddr_in& local) {
+    socklen_t length = sizeof(local);
+    return ::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) == 0;
+}
+
 int sendDatagram(SocketHandle socket, const std::uint8_t* bytes, int length, const sockaddr_in& to) {
     const ssize_t sent = ::sendto(socket, bytes, static_cast<std::size_t>(length), 0,
                                   reinterpret_cast<const sockaddr*>(&to), sizeof(sockaddr_in));
@@ -55,6 +61,25 @@ int receiveDatagramFrom(SocketHandle socket, std::uint8_t* buffer, int capacity,
                               reinterpret_cast<sockaddr*>(&from), &fromLength);
     } while (received < 0 && errno == EINTR);
     return static_cast<int>(received);
+}
+
+int waitForDatagrams(std::span<const SocketHandle> sockets, int timeoutMilliseconds, std::span<bool> readable) {
+    if (sockets.size() > MaxWaitedSockets || readable.size() < sockets.size()) {
+        return -1;
+    }
+    pollfd watched[MaxWaitedSockets];
+    for (std::size_t i = 0; i < sockets.size(); ++i) {
+        watched[i] = pollfd{sockets[i], POLLIN, 0};
+    }
+    const int ready = ::poll(watched, static_cast<nfds_t>(sockets.size()), timeoutMilliseconds);
+    if (ready < 0) {
+        // A signal is how a stop request arrives: the caller looks at its flag and waits again.
+        return errno == EINTR ? 0 : -1;
+    }
+    for (std::size_t i = 0; i < sockets.size(); ++i) {
+        readable[i] = (watched[i].revents & (POLLIN | POLLERR)) != 0;
+    }
+    return ready;
 }
 
 }  // namespace brassmoor

@@ -1,7 +1,6 @@
 // The socket layer on Windows, over Windows Sockets 2.
 #include "net/socket_layer.h"
 
-
 namespace brassmoor {
 
 bool startSocketLibrary() {
@@ -32,6 +31,11 @@ void closeSocket(SocketHandle socket) {
     ::closesocket(socket);
 }
 
+bool localEndpoint(SocketHandle socket, sockaddr_in& local) {
+    int length = static_cast<int>(sizeof(local));
+    return ::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) == 0;
+}
+
 int sendDatagram(SocketHandle socket, const std::uint8_t* bytes, int length, const sockaddr_in& to) {
     return ::sendto(socket, reinterpret_cast<const char*>(bytes), length, 0,
                     reinterpret_cast<const sockaddr*>(&to), static_cast<int>(sizeof(sockaddr_in)));
@@ -47,6 +51,26 @@ int receiveDatagramFrom(SocketHandle socket, std::uint8_t* buffer, int capacity,
     int fromLength = static_cast<int>(sizeof(from));
     return ::recvfrom(socket, reinterpret_cast<char*>(buffer), capacity, 0,
                       reinterpret_cast<sockaddr*>(&from), &fromLength);
+}
+
+int waitForDatagrams(std::span<const SocketHandle> sockets, int timeoutMilliseconds, std::span<bool> readable) {
+    if (sockets.size() > MaxWaitedSockets || readable.size() < sockets.size()) {
+        return -1;
+    }
+    WSAPOLLFD watched[MaxWaitedSockets];
+    for (std::size_t i = 0; i < sockets.size(); ++i) {
+        watched[i] = WSAPOLLFD{sockets[i], POLLRDNORM, 0};
+    }
+    // WSAPoll is never interrupted: a console control handler runs on a thread of its own, so a
+    // caller that must notice a stop request keeps its waits short.
+    const int ready = ::WSAPoll(watched, static_cast<ULONG>(sockets.size()), timeoutMilliseconds);
+    if (ready < 0) {
+        return -1;
+    }
+    for (std::size_t i = 0; i < sockets.size(); ++i) {
+        readable[i] = (watched[i].revents & (POLLRDNORM | POLLERR | POLLHUP)) != 0;
+    }
+    return ready;
 }
 
 }  // namespace brassmoor

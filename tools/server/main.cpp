@@ -1,12 +1,9 @@
-// brassmoor-server: the socket loop around the server core, paced by poll() and stopped by signals.
-#include <poll.h>
-#include <arpa/inet.h>
-
+// brassmoor-server: the socket loop around the server core, paced by the socket layer's wait and
+// ended by a stop request (Ctrl-C or SIGTERM).
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -17,19 +14,13 @@
 #include "options.h"
 #include "registry.h"
 #include "snapshot_builder.h"
+#include "stop_request.h"
 
 namespace brassmoor {
 namespace {
 
-// The signal that asked the server to stop, or 0. Written only by the signal handler.
-volatile std::sig_atomic_t stopSignal = 0;
-
-extern "C" void onStopSignal(int signal) {
-    stopSignal = signal;
-}
-
 constexpr double StatusInterval = 5.0;  // seconds between status lines
-// The longest poll() wait, so a signal that lands just before poll() is seen soon even at low rates.
+// The longest wait, so a stop request that lands just before it is seen soon even at low rates.
 constexpr int MaxWaitMilliseconds = 200;
 // At most this many datagrams are read per wake-up, so a flood cannot delay the snapshots.
 constexpr int MaxDatagramsPerWake = 1000;
@@ -40,14 +31,6 @@ constexpr double MaxBotStep = 10.0;
 double monotonicSeconds() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-bool installStopHandlers() {
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: poll() should return at once with EINTR
-    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
 }
 
 ClientAddress toClientAddress(const sockaddr_in& endpoint) {
@@ -165,7 +148,7 @@ int run(const ServerOptions& options) {
     double nextTick = start;
     double nextStatus = start + StatusInterval;
 
-    while (stopSignal == 0) {
+    while (stopRequest() == 0) {
         const double now = monotonicSeconds();
         if (now >= nextTick) {
             tick(server, now);
@@ -182,20 +165,21 @@ int run(const ServerOptions& options) {
         const int waitMilliseconds =
             wait <= 0.0 ? 0
                         : static_cast<int>(std::min(std::ceil(wait * 1000.0), double{MaxWaitMilliseconds}));
-        pollfd watched{server.socket, POLLIN, 0};
-        const int ready = poll(&watched, 1, waitMilliseconds);
+        bool readable[1] = {false};
+        const int ready = waitForDatagrams(std::span<const SocketHandle>(&server.socket, 1), waitMilliseconds,
+                                           readable);
         if (ready > 0) {
             receiveWaiting(server);
-        } else if (ready < 0 && errno != EINTR) {
-            // Anything but an interrupting signal would fail again at once: stop rather than spin.
-            std::fprintf(stderr, "brassmoor-server: poll failed: %s\n", std::strerror(errno));
+        } else if (ready < 0) {
+            // A failed wait would fail again at once: stop rather than spin.
+            std::fprintf(stderr, "brassmoor-server: waiting for datagrams failed\n");
             closeSocket(server.socket);
             stopSocketLibrary();
             return 1;
         }
     }
 
-    std::printf("stopping on signal %d\n", static_cast<int>(stopSignal));
+    std::printf("stopping on signal %d\n", stopRequest());
     printStatus(server);
     closeSocket(server.socket);
     stopSocketLibrary();
