@@ -13,7 +13,7 @@ import tempfile
 
 import pytest
 
-from package_state import PACKAGE, MachineState, apt_get, package_status
+from package_state import PACKAGE, MachineState, apt_get, is_absent, package_status
 
 _BLACKBOX_CONFTEST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "blackbox", "conftest.py")
 _spec = importlib.util.spec_from_file_location("blackbox_support", _BLACKBOX_CONFTEST)
@@ -98,7 +98,7 @@ def server_options(server_program):
 def test_lintian_finds_no_error(unpacked):
     done = run(["lintian", "--no-tag-display-limit", DEB])
     tags = [line for line in done.stdout.splitlines() if re.match(r"^[EWIPX]: ", line)]
-    print("lintian:", *tags, sep="\n  ")
+    print("lintian:", *(tags or ["no tags"]), sep="\n  ")
     errors = [line for line in tags if line.startswith("E: ")]
     assert errors == [], "\n".join(errors)
     assert done.returncode == 0, done.stdout + done.stderr
@@ -128,8 +128,8 @@ def test_package_holds_the_programs_pages_menu_entry_and_docs_only(unpacked):
     assert package_paths() == EXPECTED_FILES
     for program in ("brassmoor", "brassmoor-server"):
         assert os.access(os.path.join(unpacked, "usr/games", program), os.X_OK)
-    png = run(["identify", "-format", "%m %wx%h", os.path.join(unpacked, "usr/share/icons/hicolor/48x48/apps/brassmoor.png")])
-    assert png.stdout == "PNG 48x48"
+    icon = os.path.join(unpacked, "usr/share/icons/hicolor/48x48/apps/brassmoor.png")
+    assert run(["identify", "-format", "%m %wx%h", icon]).stdout == "PNG 48x48"
 
 
 def test_menu_entry_validates_and_starts_the_client_on_the_local_server(unpacked):
@@ -215,7 +215,7 @@ def test_package_installs_runs_from_path_and_purges_without_a_trace(unpacked, ma
     if dpkg_excludes_manual_pages():
         options += ["-o", "DPkg::Options::=--path-include=/usr/share/man/man6/brassmoor*"]
     apt_get(*options, DEB)
-    assert package_status().startswith("ii")
+    assert package_status() == "ii "
     installed = set(run(["dpkg-query", "--listfiles", PACKAGE]).stdout.split())
     assert EXPECTED_FILES <= installed
 
@@ -254,7 +254,7 @@ def test_package_installs_runs_from_path_and_purges_without_a_trace(unpacked, ma
         assert (done.returncode, done.stdout.strip()) == (0, found), done.stderr
 
     apt_get("remove", "--purge", PACKAGE)
-    assert package_status() in (None, "un ", "pn ")
+    assert is_absent(package_status())
     left = sorted(path for path in installed | EXPECTED_FILES
                   if os.path.lexists(path) and not os.path.isdir(path))
     assert left == [], f"files left behind: {left}"
