@@ -9,6 +9,8 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev llvm-14
   xvfb xauth x11-utils xdotool python3-xlib python3-pytest imagemagick apitrace
+  # The Debian package: icon rendering, manual pages, packaging, its checks and the install test.
+  librsvg2-bin man-db dpkg-dev lintian desktop-file-utils dpkg-repack
 )
 
 # Optional, only with --cross-windows: the mingw-w64 compiler that checks the networking

@@ -2,6 +2,7 @@
 # Sets up, builds and runs every test: unit, GL and black-box tests (under private virtual X
 # servers), then the sanitizer build with its leak check, a bounded fuzzing run, and the Winsock
 # backend's tests cross-compiled with mingw-w64 and run under wine.
+# Last, the Debian package is built, checked, installed, run and purged (scripts/check-package.sh).
 # Usage: scripts/test.sh            everything
 #        scripts/test.sh --quick    only the main build's tests
 set -euo pipefail
@@ -20,3 +21,5 @@ echo "== fuzzing the snapshot decoder and drain for ${FUZZ_SECONDS:-30} s"
 BUILD_DIR= "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-30}"
 echo "== the Winsock backend under wine"
 BUILD_DIR= "$root/scripts/check-windows.sh"
+echo "== the Debian package (lintian, menu entry, manual pages, install, run, purge)"
+BUILD_DIR= "$root/scripts/check-package.sh"

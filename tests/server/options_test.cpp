@@ -60,10 +60,24 @@ TEST(ServerOptionsParsing, HelpWinsOverEverythingElse) {
     EXPECT_EQ(parse({"-h"}).status, OptionsStatus::Help);
 }
 
+TEST(ServerOptionsParsing, VersionStopsParsingLikeHelp) {
+    EXPECT_EQ(parse({"--version"}).status, OptionsStatus::Version);
+    EXPECT_EQ(parse({"--bots", "3", "--version", "--nonsense"}).status, OptionsStatus::Version);
+    // Whichever comes first decides.
+    EXPECT_EQ(parse({"--help", "--version"}).status, OptionsStatus::Help);
+    EXPECT_EQ(parse({"--version", "--help"}).status, OptionsStatus::Version);
+}
+
+TEST(ServerOptionsParsing, VersionLineCarriesTheProjectVersion) {
+    // The build hands this test the version from the same place it hands the server.
+    EXPECT_EQ(serverVersionText(), std::string("brassmoor-server ") + BRASSMOOR_EXPECTED_VERSION + "\n");
+    EXPECT_STRNE(BRASSMOOR_EXPECTED_VERSION, "");
+}
+
 TEST(ServerOptionsParsing, UsageNamesEveryOption) {
     const std::string usage = serverUsageText();
     for (const char* name :
-         {"--bind", "--port", "--rate", "--bots", "--timeout", "--seed", "--arena", "--help"}) {
+         {"--bind", "--port", "--rate", "--bots", "--timeout", "--seed", "--arena", "--help", "--version"}) {
         EXPECT_NE(usage.find(name), std::string::npos) << name;
     }
 }

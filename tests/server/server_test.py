@@ -231,6 +231,15 @@ def test_help_prints_usage_and_succeeds():
     assert "--bots" in done.stdout
 
 
+def test_version_prints_the_project_version_and_succeeds():
+    done = subprocess.run([SERVER, "--version"], capture_output=True, text=True, timeout=DEADLINE)
+    assert done.returncode == 0
+    assert re.fullmatch(r"brassmoor-server [0-9]+\.[0-9]+\.[0-9]+\n", done.stdout), done.stdout
+    if "BRASSMOOR_VERSION" in os.environ:
+        assert done.stdout == f"brassmoor-server {os.environ['BRASSMOOR_VERSION']}\n"
+    assert done.stderr == ""
+
+
 @pytest.mark.parametrize("args", [["--port", "0"], ["--rate", "fast"], ["--bind", "nowhere"], ["--what"]])
 def test_a_bad_option_fails_with_status_two(args):
     done = subprocess.run([SERVER, *args], capture_output=True, text=True, timeout=DEADLINE)

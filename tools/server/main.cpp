@@ -199,6 +199,9 @@ int main(int argc, char** argv) {
         case brassmoor::OptionsStatus::Help:
             std::fputs(brassmoor::serverUsageText().c_str(), stdout);
             return 0;
+        case brassmoor::OptionsStatus::Version:
+            std::fputs(brassmoor::serverVersionText().c_str(), stdout);
+            return 0;
         case brassmoor::OptionsStatus::Error:
             std::fprintf(stderr, "brassmoor-server: %s\nTry 'brassmoor-server --help'.\n",
                          parsed.error.c_str());

@@ -110,6 +110,7 @@ OptionsResult parseServerOptions(std::span<const char* const> args) {
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         if (arg == "--help" || arg == "-h") return OptionsResult{OptionsStatus::Help, {}, {}};
+        if (arg == "--version") return OptionsResult{OptionsStatus::Version, {}, {}};
 
         std::string_view name = arg;
         std::optional<std::string_view> value;
@@ -144,8 +145,14 @@ std::string serverUsageText() {
            "  --seed N         seed for the simulated players' walks (default 1)\n"
            "  --arena UNITS    the simulated players keep within +-UNITS of the centre (default 60)\n"
            "  --help           print this and exit\n"
+           "  --version        print the version and exit\n"
            "\n"
            "Stops cleanly on SIGINT or SIGTERM.\n";
+}
+
+std::string serverVersionText() {
+    // The build passes the project's version in, so there is one place to change it.
+    return std::string("brassmoor-server ") + BRASSMOOR_VERSION + "\n";
 }
 
 }  // namespace brassmoor

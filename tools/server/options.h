@@ -18,9 +18,10 @@ struct ServerOptions {
 };
 
 enum class OptionsStatus {
-    Run,    // start the server with these options
-    Help,   // print the usage and exit successfully
-    Error,  // print `error` and exit with status 2
+    Run,      // start the server with these options
+    Help,     // print the usage and exit successfully
+    Version,  // print the version and exit successfully
+    Error,    // print `error` and exit with status 2
 };
 
 struct OptionsResult {
@@ -34,6 +35,9 @@ OptionsResult parseServerOptions(std::span<const char* const> args);
 
 // The text printed for --help, ending in a newline.
 std::string serverUsageText();
+
+// The line printed for --version: the program's name and the project's version, ending in a newline.
+std::string serverVersionText();
 
 // True for exactly four dot-separated decimal numbers 0 to 255, with no leading zeros.
 bool isDottedIpv4(const std::string& text);
