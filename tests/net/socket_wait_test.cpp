@@ -31,21 +31,29 @@ struct BoundSocket {
     BoundSocket& operator=(const BoundSocket&) = delete;
 };
 
+// Held for the fixture's whole life: on Winsock no socket can be made before the library starts.
+struct SocketLibrary {
+    bool started = startSocketLibrary();
+    ~SocketLibrary() {
+        if (started) stopSocketLibrary();
+    }
+};
+
 class SocketWait : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(startSocketLibrary());
+        ASSERT_TRUE(library.started);
         ASSERT_NE(a.handle, InvalidSocketHandle);
         ASSERT_NE(b.handle, InvalidSocketHandle);
         ASSERT_NE(sender.handle, InvalidSocketHandle);
     }
-    void TearDown() override { stopSocketLibrary(); }
 
     void sendTo(const BoundSocket& to) {
         const std::uint8_t bytes[3] = {1, 2, 3};
         ASSERT_EQ(sendDatagram(sender.handle, bytes, 3, to.local), 3);
     }
 
+    SocketLibrary library;  // first, so it starts before the sockets and stops after them
     BoundSocket a;
     BoundSocket b;
     BoundSocket sender;
