@@ -22,7 +22,7 @@ case "${1:-}" in
   "") ;;
   --tests) with_tests=1 ;;
   -h | --help)
-    sed -n '2,10s/^# \{0,1\}//p' "$0"
+    awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"
     exit 0
     ;;
   *)

@@ -14,6 +14,18 @@
 # status on any failure.
 set -euo pipefail
 
+case "${1:-}" in
+  "") ;;
+  -h | --help)
+    awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"
+    exit 0
+    ;;
+  *)
+    echo "check-windows: unknown option '$1' (try --help)" >&2
+    exit 2
+    ;;
+esac
+
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${WINDOWS_BUILD_DIR:-$root/build-windows}"
 linux_build="${BUILD_DIR:-$root/build}"
