@@ -31,26 +31,8 @@ case "${1:-}" in
     ;;
 esac
 
-started=$SECONDS
-phase_started=$SECONDS
-phase() {
-  echo "== $1 (at $((SECONDS - started)) s)"
-  phase_started=$SECONDS
-}
-phase_done() {
-  echo "   done in $((SECONDS - phase_started)) s"
-}
-
-# A failed step shows the end of its log rather than pages of output.
-run_logged() {
-  local log="$1"
-  shift
-  if ! "$@" >"$log" 2>&1; then
-    echo "FAILED: $*" >&2
-    tail -n 40 "$log" >&2
-    exit 1
-  fi
-}
+# shellcheck source=steps.sh
+source "$root/scripts/steps.sh"
 
 mkdir -p "$logs"
 

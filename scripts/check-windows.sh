@@ -34,25 +34,8 @@ logs="$build/logs"
 per_test_limit=120    # seconds; a receive that blocked would otherwise hang the run
 blackbox_limit=900    # seconds for all the black-box tests together
 
-started=$SECONDS
-phase_started=$SECONDS
-phase() {
-  echo "== $1 (at $((SECONDS - started)) s)"
-  phase_started=$SECONDS
-}
-phase_done() {
-  echo "   done in $((SECONDS - phase_started)) s"
-}
-
-run_logged() {
-  local log="$1"
-  shift
-  if ! "$@" >"$log" 2>&1; then
-    echo "FAILED: $*" >&2
-    tail -n 40 "$log" >&2
-    exit 1
-  fi
-}
+# shellcheck source=steps.sh
+source "$root/scripts/steps.sh"
 
 WINDOWS_BUILD_DIR="$build" "$root/scripts/build-windows.sh" --tests
 mkdir -p "$logs"
