@@ -80,7 +80,8 @@ fetch_glfw_source() {
     -o "Dir::State=$apt/state"
     -o "Dir::Cache=$apt/cache"
   )
-  run_logged "$logs/glfw-apt-update.log" apt-get "${options[@]}" update
+  # Without --error-on=any a failed download is only a warning, and the source is then "not found".
+  run_logged "$logs/glfw-apt-update.log" apt-get "${options[@]}" update --error-on=any
   (cd "$build/glfw-source" && run_logged "$logs/glfw-apt-source.log" apt-get "${options[@]}" source glfw3)
   if [ ! -f "$glfw_source/CMakeLists.txt" ]; then
     echo "build-windows: Debian's glfw3 source package is not GLFW $glfw_version:" >&2
