@@ -29,7 +29,12 @@ def test_client_sees_the_servers_simulated_players(xserver, start_client, pairin
         return log.read().decode("utf-8", "replace")
 
     try:
-        wait_for(lambda: "listening on" in server_log() or server.poll() is not None, what="the server")
+        # wine may first have to bring its services up with the new display.
+        try:
+            wait_for(lambda: "listening on" in server_log() or server.poll() is not None,
+                     timeout=30 if server_launcher.windows else 10, what="the server")
+        except AssertionError as error:
+            raise AssertionError(f"{error}; its output so far: {server_log()!r}") from None
         assert server.poll() is None, server_log()
         start_client(env=client_env(xserver.name), launcher=client_launcher)
         wait_for(lambda: (xserver.title() or "").startswith("Brassmoor  |  127.0.0.1  |  others: 3  |"),
@@ -55,7 +60,7 @@ def test_client_sees_the_servers_simulated_players(xserver, start_client, pairin
             server.kill()
             server.wait()
             raise
-    assert status == 0
+    assert status == 0, server_log()
     assert f"stopping on signal {int(stop)}" in server_log().splitlines()
 
 
