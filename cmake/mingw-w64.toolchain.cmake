@@ -1,5 +1,6 @@
 # Cross build for 64-bit Windows with Debian's mingw-w64 (package g++-mingw-w64-x86-64).
-# Only the networking library builds this way, which checks the Winsock backend:
+# scripts/build-windows.sh uses the posix-thread variant (mingw-w64-posix.toolchain.cmake) and
+# passes where its GLFW and GoogleTest builds are; this file alone builds the networking library:
 #   cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.toolchain.cmake \
 #         -DBRASSMOOR_BUILD_CLIENT=OFF -DBUILD_TESTING=OFF
 #   cmake --build build-mingw --target brassmoor_net

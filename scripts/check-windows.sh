@@ -1,101 +1,61 @@
 #!/usr/bin/env bash
-# Checks the Winsock backend for real: cross-compiles the networking library and its
-# Windows-capable tests with mingw-w64 and runs them under wine, on loopback only.
+# Checks the Windows programs for real, under wine: builds them and their tests with mingw-w64
+# (scripts/build-windows.sh --tests), runs every unit test under wine, unpacks the zip into an
+# empty folder and runs the client's black-box tests against the brassmoor.exe and
+# brassmoor-server.exe found there, on private virtual X servers: alone, with each other, and
+# with the Linux programs.
 #
-#   scripts/check-windows.sh            build into build-windows/ and run every test
+#   scripts/check-windows.sh
 #
-# Installs what it needs (scripts/install-deps.sh --cross-windows). The wine prefix lives in
-# the build directory, so ~/.wine is never touched; deleting build-windows/ starts afresh.
-# Ends with "windows: N passed, N failed" (test cases) and a non-zero status on any failure.
+# Installs what it needs. The wine prefix lives in build-windows/ (or $WINDOWS_BUILD_DIR), so
+# ~/.wine is never touched; deleting build-windows/wineprefix starts with a fresh one. As root
+# the black-box tests run in a network of their own (tests/windows/private_network.py).
+# Ends with "windows: N passed, N failed" (unit test cases and black-box tests) and a non-zero
+# status on any failure.
 set -euo pipefail
 
+case "${1:-}" in
+  "") ;;
+  -h | --help)
+    awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"
+    exit 0
+    ;;
+  *)
+    echo "check-windows: unknown option '$1' (try --help)" >&2
+    exit 2
+    ;;
+esac
+
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$root/build-windows"
-toolchain="$root/tests/windows/mingw-w64-posix.toolchain.cmake"
-gtest_build="$build/googletest"
-gtest_prefix="$build/googletest-prefix"
+build="${WINDOWS_BUILD_DIR:-$root/build-windows}"
+linux_build="${BUILD_DIR:-$root/build}"
 project_build="$build/brassmoor"
 logs="$build/logs"
-per_test_limit=120  # seconds; a receive that blocked would otherwise hang the run
+per_test_limit=120    # seconds; a receive that blocked would otherwise hang the run
+blackbox_limit=900    # seconds for all the black-box tests together
 
-# The executables that run under wine: the platform-independent networking tests, and
-# the Winsock backend over loopback sockets.
-tests=(
-  net/net_datagram_test
-  net/net_peer_table_test
-  net/net_send_cadence_test
-  net/net_socket_wait_test
-  net/windows/net_winsock_link_test
-)
+# shellcheck source=steps.sh
+source "$root/scripts/steps.sh"
 
-started=$SECONDS
-phase_started=$SECONDS
-phase() {
-  echo "== $1 (at $((SECONDS - started)) s)"
-  phase_started=$SECONDS
-}
-phase_done() {
-  echo "   done in $((SECONDS - phase_started)) s"
-}
-
-# A failed step shows the end of its log rather than pages of compiler output.
-run_logged() {
-  local log="$1"
-  shift
-  if ! "$@" >"$log" 2>&1; then
-    echo "FAILED: $*" >&2
-    tail -n 40 "$log" >&2
-    exit 1
-  fi
-}
-
+WINDOWS_BUILD_DIR="$build" "$root/scripts/build-windows.sh" --tests
 mkdir -p "$logs"
 
-phase "packages (mingw-w64, wine)"
-run_logged "$logs/install-deps.log" "$root/scripts/install-deps.sh" --cross-windows
-grep '^installing:' "$logs/install-deps.log" | sed 's/^/   /' || true
-phase_done
-
-# GoogleTest from Debian's sources, built with the cross compiler and installed into the
-# build directory, where the project's find_package(GTest) picks it up.
-phase "googletest for mingw-w64 (/usr/src/googletest)"
-if [ ! -f "$gtest_build/CMakeCache.txt" ]; then
-  run_logged "$logs/googletest-configure.log" \
-    cmake -S /usr/src/googletest -B "$gtest_build" \
-      -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-      -DBUILD_GMOCK=OFF -DCMAKE_INSTALL_PREFIX="$gtest_prefix"
-fi
-run_logged "$logs/googletest-build.log" cmake --build "$gtest_build" -j2
-run_logged "$logs/googletest-install.log" cmake --install "$gtest_build"
-phase_done
-
-# Linked statically, so the executables need no mingw runtime DLLs inside the wine prefix.
-phase "cross build: networking library and tests"
-run_logged "$logs/configure.log" \
-  cmake -S "$root" -B "$project_build" \
-    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DBRASSMOOR_BUILD_CLIENT=OFF -DBUILD_TESTING=ON \
-    -DGTest_DIR="$gtest_prefix/lib/cmake/GTest" -DCMAKE_EXE_LINKER_FLAGS=-static
-targets=(brassmoor_net)
-for t in "${tests[@]}"; do
-  targets+=("$(basename "$t")")
-done
-run_logged "$logs/build.log" cmake --build "$project_build" -j2 --target "${targets[@]}"
-if grep -q 'warning:' "$logs/build.log"; then
-  echo "compiler warnings:"
-  grep 'warning:' "$logs/build.log"
-fi
+# The mixed pairs play the Windows programs against the Linux ones.
+phase "Linux client and server ($linux_build)"
+run_logged "$logs/linux-configure.log" cmake -S "$root" -B "$linux_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_logged "$logs/linux-build.log" cmake --build "$linux_build" -j2 --target brassmoor brassmoor-server
 phase_done
 
 export WINEPREFIX="$build/wineprefix"
 export WINEARCH=win64
 export WINEDEBUG=-all
-# No Mono or Gecko: console programs need neither, and their installers would ask for a window.
+# No Mono or Gecko: the programs need neither, and their installers would ask for a window.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 # Stops this prefix's wineserver and its services, which would otherwise linger a while.
 stop_wine() {
   wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
 }
 trap stop_wine EXIT
 
@@ -109,12 +69,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 phase_done
 
-phase "tests under wine"
 passed=0
 failed=0
-for t in "${tests[@]}"; do
-  name="$(basename "$t")"
-  exe="$project_build/tests/$t.exe"
+
+phase "unit tests under wine"
+while read -r exe; do
+  name="$(basename "$exe" .exe)"
   log="$logs/$name.log"
   status=0
   timeout "$per_test_limit" wine "$exe" >"$log" 2>&1 || status=$?
@@ -126,7 +86,6 @@ for t in "${tests[@]}"; do
   bad="${bad:-0}"
   if [ "$status" -eq 0 ] && [ "$ran" -gt 0 ] && [ "$bad" -eq 0 ]; then
     echo "   PASS $name.exe: $ran tests"
-    sed -n 's/^\[       OK \] \(.*\) ([0-9]* ms)$/        ok  \1/p' "$log"
     passed=$((passed + ran))
   else
     if [ "$status" -eq 124 ]; then
@@ -142,7 +101,41 @@ for t in "${tests[@]}"; do
     fi
     failed=$((failed + bad))
   fi
-done
+done <"$project_build/windows-tests.txt"
+phase_done
+
+# The release as a player gets it: the zip unpacked into an empty folder.
+phase "black-box tests under wine, from the unpacked zip"
+zip_name="$(cat "$project_build/package/zip-name.txt")"
+unpacked="$build/unpacked"
+rm -rf "$unpacked"
+mkdir -p "$unpacked"
+(cd "$unpacked" && cmake -E tar xf "$root/dist/$zip_name")
+release="$unpacked/${zip_name%.zip}"
+# The unit tests' wineserver started without a display and outside the tests' network.
+stop_wine
+status=0
+BRASSMOOR_LAUNCHERS=windows \
+  BRASSMOOR_WINDOWS_CLIENT="$release/brassmoor.exe" BRASSMOOR_WINDOWS_SERVER="$release/brassmoor-server.exe" \
+  BRASSMOOR_CLIENT="$linux_build/src/app/brassmoor" BRASSMOOR_SERVER="$linux_build/tools/server/brassmoor-server" \
+  timeout "$blackbox_limit" /usr/bin/python3 "$root/tests/windows/private_network.py" \
+  /usr/bin/python3 -m pytest -v -p no:cacheprovider "$root/tests/blackbox" >"$logs/blackbox.log" 2>&1 || status=$?
+sed -n 's/^.*::\(test_[^ ]*\) \(PASSED\|FAILED\|ERROR\).*$/   \2 \1/p' "$logs/blackbox.log"
+# pytest's last line: "== 13 passed, 4 deselected in 80.12s ==", with failures and errors counted too.
+summary="$(tail -n 1 "$logs/blackbox.log")"
+count() {
+  echo "$summary" | awk -v word="$1" '{ for (i = 2; i <= NF; i++) if ($i ~ "^" word) n += $(i - 1) } END { print n + 0 }'
+}
+ok="$(count passed)"
+bad=$(($(count failed) + $(count error)))
+if [ "$status" -ne 0 ] || [ "$ok" -eq 0 ]; then
+  [ "$status" -eq 124 ] && echo "   FAIL: no end within ${blackbox_limit} s"
+  tail -n 150 "$logs/blackbox.log" | sed 's/^/     | /'
+  [ "$bad" -eq 0 ] && bad=1
+fi
+echo "   $summary"
+passed=$((passed + ok))
+failed=$((failed + bad))
 phase_done
 
 echo "whole check: $((SECONDS - started)) s; logs in $logs"

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -48,6 +49,10 @@ int sendDatagram(SocketHandle socket, const std::uint8_t* bytes, int length, con
 int receiveDatagram(SocketHandle socket, std::uint8_t* buffer, int capacity);
 // As receiveDatagram, and tells where the datagram came from.
 int receiveDatagramFrom(SocketHandle socket, std::uint8_t* buffer, int capacity, sockaddr_in& from);
+
+// What the last failed socket call on this thread reported, as text for a message: the
+// system's description and, on Winsock, the error number. Read it before any other socket call.
+std::string lastSocketError();
 
 // The most sockets one wait can watch.
 inline constexpr std::size_t MaxWaitedSockets = 256;

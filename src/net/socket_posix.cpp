@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -61,6 +62,10 @@ int receiveDatagramFrom(SocketHandle socket, std::uint8_t* buffer, int capacity,
                               reinterpret_cast<sockaddr*>(&from), &fromLength);
     } while (received < 0 && errno == EINTR);
     return static_cast<int>(received);
+}
+
+std::string lastSocketError() {
+    return std::strerror(errno);
 }
 
 int waitForDatagrams(std::span<const SocketHandle> sockets, int timeoutMilliseconds, std::span<bool> readable) {

@@ -1,6 +1,8 @@
 // The socket layer on Windows, over Windows Sockets 2.
 #include "net/socket_layer.h"
 
+#include <windows.h>
+
 namespace brassmoor {
 
 bool startSocketLibrary() {
@@ -51,6 +53,23 @@ int receiveDatagramFrom(SocketHandle socket, std::uint8_t* buffer, int capacity,
     int fromLength = static_cast<int>(sizeof(from));
     return ::recvfrom(socket, reinterpret_cast<char*>(buffer), capacity, 0,
                       reinterpret_cast<sockaddr*>(&from), &fromLength);
+}
+
+std::string lastSocketError() {
+    const int code = WSAGetLastError();
+    char text[256];
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(code), 0, text, static_cast<DWORD>(sizeof text), nullptr);
+    std::string description(text, length);
+    // System messages end in a full stop and CR LF; the caller adds its own line end.
+    while (!description.empty() && (description.back() == '\n' || description.back() == '\r' ||
+                                    description.back() == '.' || description.back() == ' ')) {
+        description.pop_back();
+    }
+    // The number alone when the system has no text for it (wine has none for Winsock's errors).
+    const std::string number = "Winsock error " + std::to_string(code);
+    return description.empty() ? number : description + " (" + number + ")";
 }
 
 int waitForDatagrams(std::span<const SocketHandle> sockets, int timeoutMilliseconds, std::span<bool> readable) {

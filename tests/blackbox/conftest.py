@@ -1,8 +1,14 @@
 """Fixtures for driving the real client: a private X server, a fake game server
-on the client's fixed port, and the client process itself."""
+on the client's fixed port, and the client process itself.
+
+Tests that take the `launcher` fixture run once per launcher named in BRASSMOOR_LAUNCHERS
+(comma-separated, default "linux"): "linux" starts the programs in BRASSMOOR_CLIENT and
+BRASSMOOR_SERVER, "windows" starts BRASSMOOR_WINDOWS_CLIENT and BRASSMOOR_WINDOWS_SERVER under
+wine (in the prefix WINEPREFIX). A run without "linux" leaves out the tests that have no launcher."""
 
 import os
 import select
+import shutil
 import socket
 import struct
 import subprocess
@@ -168,11 +174,105 @@ class FakeServer:
         self.sock.close()
 
 
+class Launcher:
+    """Starts the client and the server: the Linux programs, or the Windows ones under wine."""
+
+    def __init__(self, name):
+        self.name = name
+        self.windows = name == "windows"
+
+    def console(self, *lines):
+        """The exact console text of `lines`: a Windows console program ends each in CR LF."""
+        return "".join(line + ("\r\n" if self.windows else "\n") for line in lines)
+
+    def command(self, program, args=()):
+        """The command line that starts `program` ("client" or "server") with `args`."""
+        variable = {"client": "BRASSMOOR_CLIENT", "server": "BRASSMOOR_SERVER"}[program]
+        if self.windows:
+            return ["wine", os.environ[variable.replace("BRASSMOOR_", "BRASSMOOR_WINDOWS_")], *args]
+        return [os.environ[variable], *args]
+
+    def reset(self):
+        """Ends every Windows program of the prefix, and the wineserver with them.
+
+        A wineserver keeps serving the X display of its first client, so the next test's window
+        would never appear; it also holds the sockets, which live in the network it started in."""
+        if not self.windows:
+            return
+        subprocess.run(["wineserver", "-k"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+        subprocess.run(["wineserver", "-w"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+
+    def keep_wine_running(self):
+        """Keeps the wineserver up between programs until the next reset, so that each console
+        program starts in a moment instead of bringing wine's services up again. Only for
+        programs without a display: the wineserver stays with the display it started with."""
+        if not self.windows:
+            return
+        quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL,
+                 "timeout": 30, "env": client_env(None)}
+        subprocess.run(["wineserver", "-p"], **quiet)
+        # The first program brings up wine's services, which keep its output pipes open for as
+        # long as they run: let a program whose output nobody reads be that one.
+        subprocess.run(["wine", "cmd", "/c", "exit"], **quiet)
+
+
+def selected_launchers():
+    names = [n.strip() for n in os.environ.get("BRASSMOOR_LAUNCHERS", "linux").split(",") if n.strip()]
+    unknown = set(names) - {"linux", "windows"}
+    if unknown:
+        raise pytest.UsageError(f"BRASSMOOR_LAUNCHERS names unknown launchers: {sorted(unknown)}")
+    if "windows" in names and shutil.which("wine") is None:
+        raise pytest.UsageError("the windows launcher needs wine")
+    return names
+
+
+def pytest_generate_tests(metafunc):
+    selected = selected_launchers()
+    if "launcher" in metafunc.fixturenames:
+        metafunc.parametrize("launcher", selected, indirect=True)
+    if "pairing" in metafunc.fixturenames:
+        # Client and server launchers: the selected ones with each other; a Windows run also
+        # plays each Windows program against the Linux one.
+        pairs = [(c, s) for c in ("linux", "windows") for s in ("linux", "windows")
+                 if (c in selected and s in selected) or ("windows" in selected and "windows" in (c, s))]
+        metafunc.parametrize("pairing", pairs, indirect=True, ids=[f"{c}-client-{s}-server" for c, s in pairs])
+
+
+def pytest_collection_modifyitems(config, items):
+    if "linux" in selected_launchers():
+        return
+    # Tests without a launcher drive the Linux client only.
+    kept = [item for item in items if "launcher" in item.fixturenames or "pairing" in item.fixturenames]
+    config.hook.pytest_deselected(items=[item for item in items if item not in kept])
+    items[:] = kept
+
+
+@pytest.fixture
+def launcher(request):
+    chosen = Launcher(request.param)
+    chosen.reset()
+    yield chosen
+    chosen.reset()
+
+
+@pytest.fixture
+def pairing(request):
+    """(client launcher, server launcher)."""
+    client, server = Launcher(request.param[0]), Launcher(request.param[1])
+    windows = client if client.windows else server
+    windows.reset()
+    yield client, server
+    windows.reset()
+
+
 class ClientProcess:
     """The real client, with its output gathered as it comes."""
 
-    def __init__(self, args=(), env=None, traced=False):
-        command = list(args) if traced else [os.environ["BRASSMOOR_CLIENT"], *args]
+    def __init__(self, args=(), env=None, traced=False, launcher=None):
+        if traced:
+            command = list(args)
+        else:
+            command = (launcher or Launcher("linux")).command("client", args)
         self.stdout_file = tempfile.TemporaryFile()
         self.stderr_file = tempfile.TemporaryFile()
         self.process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL,
@@ -222,8 +322,8 @@ def fake_server():
 def start_client():
     started = []
 
-    def start(args=(), env=None, traced=False):
-        client = ClientProcess(args, env, traced)
+    def start(args=(), env=None, traced=False, launcher=None):
+        client = ClientProcess(args, env, traced, launcher)
         started.append(client)
         return client
 
@@ -246,12 +346,18 @@ def snapshot(self_id, entries, announced=None):
 
 
 def screenshot(xserver):
-    """The client window's pixels as (width, height, rows of (r, g, b))."""
+    """The client window's pixels as (width, height, rows of (r, g, b)), as far as it is on screen.
+
+    wine places its window where a frame would leave room for it, partly past the screen's edge,
+    and X gives out only pixels on screen: so they are read from the root window."""
     window = xserver.client_window()
     geometry = window.get_geometry()
-    image = window.get_image(0, 0, geometry.width, geometry.height, X.ZPixmap, 0xFFFFFFFF)
+    screen = xserver.connection.screen()
+    origin = screen.root.translate_coords(window, 0, 0)
+    width = min(geometry.width, screen.width_in_pixels - origin.x)
+    height = min(geometry.height, screen.height_in_pixels - origin.y)
+    image = screen.root.get_image(origin.x, origin.y, width, height, X.ZPixmap, 0xFFFFFFFF)
     data = image.data
-    width, height = geometry.width, geometry.height
     stride = len(data) // height
     rows = []
     for y in range(height):

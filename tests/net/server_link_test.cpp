@@ -25,6 +25,7 @@ namespace brassmoor {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using test::appendPeer;
 using test::snapshotBytes;
 
 constexpr int WaitMs = 5000;  // deadline for something that should arrive
@@ -242,6 +243,45 @@ TEST_F(ServerLinkTest, TextThatIsNoAddressIsReportedAndNothingIsEverSent) {
     link.hasServerAddress = true;
     link.sendPoseIfDue(0.5f, {1.0f, 2.0f, 1.7f, 0.0f, 0.0f});
     EXPECT_EQ(receiveWithin(listener, WaitMs).size(), PoseDatagramSize);
+}
+
+// POSIX hands over the first 4096 bytes of a longer datagram and throws the rest away; those
+// bytes are then tested like any other datagram.
+TEST_F(ServerLinkTest, OversizedDatagramIsCutToTheBufferAndUsed) {
+    TestSocket server(INADDR_LOOPBACK, 0);
+    ASSERT_EQ(server.bindError, 0);
+    const sockaddr_in client = openAndIntroduce(server);
+    // 250 entries announced and carried, ids 100 and up: 5011 bytes, of which the first 4096
+    // hold 204 whole entries.
+    Bytes oversized = snapshotBytes(1, 250);
+    for (std::uint32_t i = 0; i < 250; ++i) {
+        appendPeer(oversized, {100 + i, static_cast<float>(i), 0, 1.7f, 0});
+    }
+    ASSERT_EQ(oversized.size(), 5011u);
+
+    server.sendTo(oversized, client);
+    ASSERT_TRUE(waitReadable(link.socketHandle, WaitMs));
+    std::uint8_t buffer[ReceiveBufferSize];
+    ASSERT_EQ(receiveDatagram(link.socketHandle, buffer, sizeof(buffer)), 4096);
+    EXPECT_EQ(Bytes(buffer, buffer + 4096), Bytes(oversized.begin(), oversized.begin() + 4096));
+    EXPECT_LT(receiveDatagram(link.socketHandle, buffer, sizeof(buffer)), 0);  // the rest is gone
+
+    server.sendTo(oversized, client);
+    PeerTable table;
+    drainUntilPresent(table, 100);
+    EXPECT_EQ(table.size(), 204u);
+    EXPECT_TRUE(table.contains(303));
+    EXPECT_FALSE(table.contains(304));
+}
+
+TEST(SocketLayer, LastSocketErrorDescribesTheFailedCall) {
+    TestSocket taken(INADDR_LOOPBACK, 0);
+    ASSERT_EQ(taken.bindError, 0);
+    const SocketHandle socket = openUdpSocket();
+    ASSERT_NE(socket, InvalidSocketHandle);
+    EXPECT_FALSE(bindUdpSocket(socket, taken.local));
+    EXPECT_EQ(lastSocketError(), std::strerror(EADDRINUSE));
+    closeSocket(socket);
 }
 
 TEST(SocketLayer, ReceiveWithNothingQueuedFailsAtOnce) {

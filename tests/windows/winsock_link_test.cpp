@@ -388,6 +388,25 @@ TEST(WinsockLayer, EndpointFromTextIsZeroedAndInNetworkOrder) {
     }
 }
 
+TEST(WinsockLayer, LastSocketErrorNamesTheWinsockError) {
+    WinsockUser winsock;
+    ASSERT_TRUE(winsock.started);
+    TestSocket taken;
+    ASSERT_EQ(taken.bindError, 0);
+    const SocketHandle socket = openUdpSocket();
+    ASSERT_NE(socket, InvalidSocketHandle);
+    EXPECT_FALSE(bindUdpSocket(socket, taken.local));
+    const std::string text = lastSocketError();
+    // The system's description when it has one, without its full stop and line end, and the
+    // number always: WSAEADDRINUSE.
+    const std::string number = "Winsock error 10048";
+    if (text != number) {
+        EXPECT_TRUE(text.ends_with(" (" + number + ")")) << text;
+        EXPECT_EQ(text.find_first_of(".\r\n"), std::string::npos) << text;
+    }
+    closeSocket(socket);
+}
+
 TEST(WinsockLayer, ReceiveFromTellsTheSender) {
     WinsockUser winsock;
     ASSERT_TRUE(winsock.started);

@@ -1,5 +1,7 @@
 // Stop requests on POSIX systems: SIGINT and SIGTERM set a flag that the main loop reads.
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #include "stop_request.h"
 
@@ -21,6 +23,10 @@ bool installStopHandlers() {
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: a wait returns at once, and the loop sees the flag
     return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+std::string stopHandlerError() {
+    return std::strerror(errno);
 }
 
 int stopRequest() {

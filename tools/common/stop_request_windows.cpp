@@ -36,6 +36,10 @@ bool installStopHandlers() {
     return SetConsoleCtrlHandler(onConsoleControl, TRUE) != 0;
 }
 
+std::string stopHandlerError() {
+    return "Windows error " + std::to_string(GetLastError());
+}
+
 int stopRequest() {
     return requestedBy.load();
 }

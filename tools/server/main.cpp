@@ -1,14 +1,13 @@
 // brassmoor-server: the socket loop around the server core, paced by the socket layer's wait and
 // ended by a stop request (Ctrl-C or SIGTERM).
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "bots.h"
+#include "line_output.h"
 #include "net/datagram.h"
 #include "net/socket_layer.h"
 #include "options.h"
@@ -106,7 +105,8 @@ void printStatus(const Server& server) {
 
 int run(const ServerOptions& options) {
     if (!installStopHandlers()) {
-        std::fprintf(stderr, "brassmoor-server: cannot install signal handlers: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "brassmoor-server: cannot install signal handlers: %s\n",
+                     stopHandlerError().c_str());
         return 1;
     }
     sockaddr_in local{};
@@ -124,14 +124,14 @@ int run(const ServerOptions& options) {
     server.options = options;
     server.socket = openUdpSocket();
     if (server.socket == InvalidSocketHandle) {
-        std::fprintf(stderr, "brassmoor-server: cannot create a UDP socket: %s\n", std::strerror(errno));
+        std::fprintf(stderr, "brassmoor-server: cannot create a UDP socket: %s\n", lastSocketError().c_str());
         stopSocketLibrary();
         return 1;
     }
     makeNonBlocking(server.socket);
     if (!bindUdpSocket(server.socket, local)) {
         std::fprintf(stderr, "brassmoor-server: cannot listen on %s:%u: %s\n", options.bindAddress.c_str(),
-                     unsigned{options.port}, std::strerror(errno));
+                     unsigned{options.port}, lastSocketError().c_str());
         closeSocket(server.socket);
         stopSocketLibrary();
         return 1;
@@ -191,7 +191,7 @@ int run(const ServerOptions& options) {
 
 int main(int argc, char** argv) {
     // One line at a time, so that a log reader (or a test) sees each line as it happens.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    brassmoor::makeLineBuffered(stdout);
     const char* const* args = argv;
     const brassmoor::OptionsResult parsed =
         brassmoor::parseServerOptions(std::span<const char* const>(args, static_cast<std::size_t>(argc)));

@@ -1,0 +1,174 @@
+#!/usr/bin/env bash
+# Builds the Windows programs with mingw-w64 and writes dist/brassmoor-<version>-win64.zip.
+#
+#   scripts/build-windows.sh            brassmoor.exe, brassmoor-server.exe and the zip
+#   scripts/build-windows.sh --tests    the same, plus GoogleTest and the tests that
+#                                       scripts/check-windows.sh runs under wine
+#
+# Everything goes into build-windows/ (or $WINDOWS_BUILD_DIR): GLFW 3.3.8 from Debian's glfw3
+# source package, built static; the project built static, so the programs need nothing but
+# Windows' own DLLs (checked with objdump). Installs what it needs first
+# (scripts/install-deps.sh --cross-windows). A second run reuses what the first fetched and built.
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${WINDOWS_BUILD_DIR:-$root/build-windows}"
+toolchain="$root/cmake/mingw-w64-posix.toolchain.cmake"
+logs="$build/logs"
+glfw_version=3.3.8
+
+with_tests=0
+case "${1:-}" in
+  "") ;;
+  --tests) with_tests=1 ;;
+  -h | --help)
+    awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"
+    exit 0
+    ;;
+  *)
+    echo "build-windows: unknown option '$1' (try --help)" >&2
+    exit 2
+    ;;
+esac
+
+# shellcheck source=steps.sh
+source "$root/scripts/steps.sh"
+
+mkdir -p "$logs"
+
+phase "packages (mingw-w64, wine)"
+run_logged "$logs/install-deps.log" "$root/scripts/install-deps.sh" --cross-windows
+grep '^installing:' "$logs/install-deps.log" | sed 's/^/   /' || true
+phase_done
+
+# --- GLFW from Debian's source package -------------------------------------------------------
+
+glfw_source="$build/glfw-source/glfw3-$glfw_version"
+glfw_build="$build/glfw"
+glfw_prefix="$build/glfw-prefix"
+
+# The archive and suite of the machine's own Debian sources (the main suite, not -updates or
+# -security), as apt itself reads them from sources.list or sources.list.d.
+debian_archive() {
+  apt-get indextargets --no-release-info --format '$(REPO_URI) $(RELEASE)' 'Identifier: Packages' |
+    awk '$2 !~ /[-\/]/ { print; exit }'
+}
+
+# Fetches the source package through an apt configuration of its own inside the build folder:
+# its own sources list (one deb-src line), state and cache. The machine's apt configuration is
+# read (keys, proxies) but never changed. apt checks the Sources index against the archive's
+# signed Release file with the machine's archive keys, and every downloaded file against the
+# hashes in that index; dpkg-source then checks them against the .dsc once more as it unpacks.
+fetch_glfw_source() {
+  local apt="$build/apt"
+  local archive suite
+  read -r archive suite < <(debian_archive) || true
+  if [ -z "${archive:-}" ] || [ -z "${suite:-}" ]; then
+    echo "build-windows: no Debian archive found in this machine's apt sources" >&2
+    exit 1
+  fi
+  echo "   deb-src $archive $suite main"
+  mkdir -p "$apt/state/lists/partial" "$apt/cache/archives/partial" "$build/glfw-source"
+  echo "deb-src $archive $suite main" >"$apt/sources.list"
+  # apt downloads as its unprivileged user when run as root; let it write where it downloads.
+  if [ "$(id -u)" -eq 0 ] && id _apt >/dev/null 2>&1; then
+    chown _apt "$apt/state/lists/partial" "$apt/cache/archives/partial" "$build/glfw-source"
+  fi
+  local options=(
+    -o "Dir::Etc::SourceList=$apt/sources.list"
+    -o "Dir::Etc::SourceParts=-"
+    -o "Dir::State=$apt/state"
+    -o "Dir::Cache=$apt/cache"
+  )
+  # Without --error-on=any a failed download is only a warning, and the source is then "not found".
+  run_logged "$logs/glfw-apt-update.log" apt-get "${options[@]}" update --error-on=any
+  (cd "$build/glfw-source" && run_logged "$logs/glfw-apt-source.log" apt-get "${options[@]}" source glfw3)
+  if [ ! -f "$glfw_source/CMakeLists.txt" ]; then
+    echo "build-windows: Debian's glfw3 source package is not GLFW $glfw_version:" >&2
+    ls "$build/glfw-source" >&2
+    exit 1
+  fi
+}
+
+phase "GLFW $glfw_version for mingw-w64 (Debian source package glfw3)"
+if [ ! -f "$glfw_source/CMakeLists.txt" ]; then
+  fetch_glfw_source
+else
+  echo "   source fetched before: $glfw_source"
+fi
+if [ ! -f "$glfw_prefix/lib/cmake/glfw3/glfw3Config.cmake" ]; then
+  run_logged "$logs/glfw-configure.log" \
+    cmake -S "$glfw_source" -B "$glfw_build" \
+      -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+      -DBUILD_SHARED_LIBS=OFF -DGLFW_BUILD_EXAMPLES=OFF -DGLFW_BUILD_TESTS=OFF -DGLFW_BUILD_DOCS=OFF \
+      -DCMAKE_INSTALL_PREFIX="$glfw_prefix"
+  run_logged "$logs/glfw-build.log" cmake --build "$glfw_build" -j2
+  run_logged "$logs/glfw-install.log" cmake --install "$glfw_build"
+else
+  echo "   built before: $glfw_prefix"
+fi
+phase_done
+
+# --- GoogleTest, for the tests only ----------------------------------------------------------
+
+gtest_build="$build/googletest"
+gtest_prefix="$build/googletest-prefix"
+testing_options=(-DBUILD_TESTING=OFF)
+if [ "$with_tests" -eq 1 ]; then
+  # Debian's GoogleTest sources, built with the cross compiler into the build folder, where the
+  # project's find_package(GTest) picks them up.
+  phase "googletest for mingw-w64 (/usr/src/googletest)"
+  if [ ! -f "$gtest_prefix/lib/cmake/GTest/GTestConfig.cmake" ]; then
+    run_logged "$logs/googletest-configure.log" \
+      cmake -S /usr/src/googletest -B "$gtest_build" \
+        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+        -DBUILD_GMOCK=OFF -DCMAKE_INSTALL_PREFIX="$gtest_prefix"
+    run_logged "$logs/googletest-build.log" cmake --build "$gtest_build" -j2
+    run_logged "$logs/googletest-install.log" cmake --install "$gtest_build"
+  else
+    echo "   built before: $gtest_prefix"
+  fi
+  phase_done
+  testing_options=(-DBUILD_TESTING=ON -DGTest_DIR="$gtest_prefix/lib/cmake/GTest")
+fi
+
+# --- The project ------------------------------------------------------------------------------
+
+project_build="$build/brassmoor"
+phase "cross build: brassmoor.exe, brassmoor-server.exe$([ "$with_tests" -eq 1 ] && echo ", tests")"
+# -static takes libstdc++, libgcc and winpthread into the executables.
+run_logged "$logs/configure.log" \
+  cmake -S "$root" -B "$project_build" \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DBRASSMOOR_BUILD_CLIENT=ON -DBRASSMOOR_BUILD_BENCHMARKS=OFF \
+    -Dglfw3_DIR="$glfw_prefix/lib/cmake/glfw3" -DCMAKE_EXE_LINKER_FLAGS=-static "${testing_options[@]}"
+targets=(brassmoor brassmoor-server windows_zip)
+if [ "$with_tests" -eq 1 ]; then
+  targets+=(windows_tests)
+fi
+run_logged "$logs/build.log" cmake --build "$project_build" -j2 --target "${targets[@]}"
+if grep -q 'warning:' "$logs/build.log"; then
+  echo "compiler warnings:"
+  grep 'warning:' "$logs/build.log"
+fi
+phase_done
+
+phase "release"
+# Only DLLs that every Windows has; anything else (a mingw runtime, a GLFW DLL) would have to
+# travel with the programs.
+system_dlls='^(kernel32|user32|gdi32|shell32|ws2_32|msvcrt|advapi32|ole32|oleaut32|imm32|winmm|opengl32|comdlg32|shlwapi|version|dwmapi|setupapi|cfgmgr32)\.dll$'
+for exe in "$project_build/src/app/brassmoor.exe" "$project_build/tools/server/brassmoor-server.exe"; do
+  dlls="$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p')"
+  foreign="$(echo "$dlls" | tr 'A-Z' 'a-z' | grep -Ev "$system_dlls" || true)"
+  if [ -n "$foreign" ]; then
+    echo "build-windows: $(basename "$exe") needs DLLs that Windows does not have:" $foreign >&2
+    exit 1
+  fi
+  echo "   $(basename "$exe") imports only" $dlls
+done
+zip_name="$(cat "$project_build/package/zip-name.txt")"
+mkdir -p "$root/dist"
+cp "$project_build/package/$zip_name" "$root/dist/$zip_name"
+echo "   wrote dist/$zip_name ($(stat -c %s "$root/dist/$zip_name") bytes)"
+phase_done
+echo "windows build: $((SECONDS - started)) s"

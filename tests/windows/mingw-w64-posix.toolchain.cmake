@@ -1,5 +1,0 @@
-# The project's mingw-w64 toolchain with the posix thread model's compilers: GCC 12's win32
-# model has no std::mutex, which GoogleTest needs. Used by scripts/check-windows.sh.
-include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/mingw-w64.toolchain.cmake)
-set(CMAKE_C_COMPILER ${MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${MINGW_PREFIX}-g++-posix)
