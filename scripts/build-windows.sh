@@ -136,6 +136,12 @@ fi
 
 project_build="$build/brassmoor"
 phase "cross build: brassmoor.exe, brassmoor-server.exe$([ "$with_tests" -eq 1 ] && echo ", tests")"
+# A folder configured with another toolchain file (an older layout of this script) cannot be
+# configured again; start it afresh.
+if [ -f "$project_build/CMakeCache.txt" ] &&
+  ! grep -qsF "include(\"$toolchain\")" "$project_build"/CMakeFiles/*/CMakeSystem.cmake; then
+  rm -rf "$project_build"
+fi
 # -static takes libstdc++, libgcc and winpthread into the executables.
 run_logged "$logs/configure.log" \
   cmake -S "$root" -B "$project_build" \
