@@ -14,6 +14,7 @@
 #include "bench_support.h"
 #include "net/send_cadence.h"
 #include "net/server_link.h"
+#include "net/snapshot_drain.h"
 #include "render/camera.h"
 #include "render/title.h"
 
@@ -171,7 +172,7 @@ void frameMatricesBench(benchmark::State& state) {
         const Mat4 viewProjection = multiply(projection, viewFromEye(position, look));
         benchmark::DoNotOptimize(viewProjection);
         for (const auto& entry : peers) {
-            const Mat4 model = avatarModelMatrix(entry.second);
+            const Mat4 model = avatarModelMatrix(entry.state);
             const Mat4 mvp = multiply(viewProjection, model);
             benchmark::DoNotOptimize(model);
             benchmark::DoNotOptimize(mvp);
@@ -228,7 +229,7 @@ void wholeFrameWorkBench(benchmark::State& state) {
         const Mat4 viewProjection = multiply(projection, viewFromEye(position, look));
         benchmark::DoNotOptimize(viewProjection);
         for (const auto& entry : peers) {
-            const Mat4 mvp = multiply(viewProjection, avatarModelMatrix(entry.second));
+            const Mat4 mvp = multiply(viewProjection, avatarModelMatrix(entry.state));
             benchmark::DoNotOptimize(mvp);
         }
         formatWindowTitle(title, "127.0.0.1", static_cast<int>(peers.size()), position);

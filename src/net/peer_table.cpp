@@ -1,33 +1,74 @@
-// One receive drain: accepted snapshots replace a scratch table, which replaces the peer table at the end.
+// The fixed-capacity peer table: a dense entry array behind a linear-probing index.
 #include "net/peer_table.h"
+
+#include <cstdio>
+#include <cstdlib>
 
 namespace brassmoor {
 
-void offerDatagram(SnapshotDrain& drain, std::span<const std::uint8_t> bytes) {
-    SnapshotDatagram snapshot{};
-    if (!decodeSnapshotDatagram(bytes, snapshot)) {
-        return;
-    }
-    // Snapshots are whole pictures, not updates: an earlier one in the same drain is forgotten.
-    drain.scratch.clear();
-    for (std::size_t i = 0; i < snapshot.usableEntryCount; ++i) {
-        const SnapshotEntry entry = snapshotEntryAt(snapshot, i);
-        if (entry.peerId == snapshot.selfId) {
-            continue;
-        }
-        // A repeated id keeps the later pose.
-        drain.scratch.insert_or_assign(entry.peerId, entry.state);
-    }
-    drain.sawSnapshot = true;
+namespace {
+
+constexpr std::uint32_t FibonacciMultiplier = 2654435769u;  // 2^32 divided by the golden ratio
+constexpr unsigned IndexBits = 9;
+static_assert((std::size_t{1} << IndexBits) == PeerTable::IndexSlots);
+
+}  // namespace
+
+std::size_t peerTableHomeSlot(std::uint32_t peerId) {
+    return static_cast<std::size_t>((peerId * FibonacciMultiplier) >> (32 - IndexBits));
 }
 
-void finishDrain(SnapshotDrain& drain, PeerTable& table) {
-    // Without a snapshot the last known players stay: silence from the server is not an empty world.
-    if (drain.sawSnapshot) {
-        table = drain.scratch;
+PeerTable::PeerTable() {
+    index.fill(EmptySlot);
+}
+
+PeerTable::PeerTable(std::initializer_list<PeerEntry> initial) : PeerTable() {
+    for (const PeerEntry& entry : initial) {
+        insert_or_assign(entry.peerId, entry.state);
     }
-    drain.scratch.clear();
-    drain.sawSnapshot = false;
+}
+
+void PeerTable::clear() {
+    index.fill(EmptySlot);
+    count = 0;
+}
+
+std::size_t PeerTable::slotFor(std::uint32_t peerId) const {
+    // Never more than Capacity slots are taken out of IndexSlots, so an empty one ends every probe.
+    std::size_t slot = peerTableHomeSlot(peerId);
+    while (index[slot] != EmptySlot && entries[index[slot]].peerId != peerId) {
+        slot = (slot + 1) & (IndexSlots - 1);
+    }
+    return slot;
+}
+
+bool PeerTable::insert_or_assign(std::uint32_t peerId, const PeerState& state) {
+    const std::size_t slot = slotFor(peerId);
+    if (index[slot] != EmptySlot) {
+        entries[index[slot]].state = state;
+        return true;
+    }
+    if (count == Capacity) {
+        return false;
+    }
+    entries[count] = PeerEntry{peerId, state};
+    index[slot] = static_cast<std::uint8_t>(count);
+    ++count;
+    return true;
+}
+
+const PeerEntry* PeerTable::find(std::uint32_t peerId) const {
+    const std::size_t slot = slotFor(peerId);
+    return index[slot] == EmptySlot ? end() : &entries[index[slot]];
+}
+
+const PeerState& PeerTable::at(std::uint32_t peerId) const {
+    const PeerEntry* entry = find(peerId);
+    if (entry == end()) {
+        std::fprintf(stderr, "PeerTable::at: no entry for id %u\n", static_cast<unsigned>(peerId));
+        std::abort();
+    }
+    return entry->state;
 }
 
 }  // namespace brassmoor

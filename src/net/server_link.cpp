@@ -3,8 +3,10 @@
 
 #include <array>
 #include <cstdio>
+#include <span>
 
 #include "net/send_cadence.h"
+#include "net/snapshot_drain.h"
 
 namespace brassmoor {
 
@@ -42,14 +44,14 @@ void ServerLink::sendPoseIfDue(float dt, const PoseDatagram& pose) {
 
 void ServerLink::drainSnapshots(PeerTable& table) {
     SnapshotDrain drain;
-    std::array<std::uint8_t, ReceiveBufferSize> buffer;
     // An empty datagram and "nothing queued" both end the drain; what is left waits for the next frame.
     for (;;) {
+        const std::span<std::uint8_t> buffer = receiveBuffer(drain);
         const int length = receiveDatagram(socketHandle, buffer.data(), static_cast<int>(buffer.size()));
         if (length <= 0) {
             break;
         }
-        offerDatagram(drain, std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(length)));
+        takeReceived(drain, static_cast<std::size_t>(length));
     }
     finishDrain(drain, table);
 }

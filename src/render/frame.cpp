@@ -30,7 +30,7 @@ void drawFrame(GLFWwindow* window, PlayerPosition position, Vec3 look, const Pee
     glBindVertexArray(meshes.avatarBox.vertexArray);
     glUniform3f(program.uColorLocation, 0.8f, 0.45f, 0.22f);
     for (const auto& entry : peers) {
-        const Mat4 model = avatarModelMatrix(entry.second);
+        const Mat4 model = avatarModelMatrix(entry.state);
         const Mat4 mvp = multiply(viewProjection, model);
         glUniformMatrix4fv(program.uMVPLocation, 1, GL_FALSE, mvp.m.data());
         glUniformMatrix4fv(program.uModelLocation, 1, GL_FALSE, model.m.data());

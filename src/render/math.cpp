@@ -40,7 +40,7 @@ Mat4 identity() {
     return r;
 }
 
-Mat4 multiply(const Mat4& a, const Mat4& b) {
+Mat4 multiplyPlain(const Mat4& a, const Mat4& b) {
     Mat4 r{};
     for (int c = 0; c < 4; ++c) {
         for (int row = 0; row < 4; ++row) {

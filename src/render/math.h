@@ -29,7 +29,11 @@ Vec3 cross(Vec3 a, Vec3 b);
 Vec3 normalize(Vec3 v);  // unit length, or v unchanged when too short (or NaN)
 
 Mat4 identity();
+// The product a·b: every element a sum from zero, left to right, of products each rounded on its
+// own. multiply computes four rows at a time where the processor can; its results have the same
+// bits as multiplyPlain's, which computes one element at a time.
 Mat4 multiply(const Mat4& a, const Mat4& b);
+Mat4 multiplyPlain(const Mat4& a, const Mat4& b);
 Mat4 lookAt(Vec3 eye, Vec3 target, Vec3 up);
 Mat4 perspective(float fovY, float aspect, float near, float far);
 Mat4 translation(float x, float y, float z);

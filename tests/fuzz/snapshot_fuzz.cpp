@@ -15,6 +15,7 @@
 
 #include "net/datagram.h"
 #include "net/peer_table.h"
+#include "net/snapshot_drain.h"
 
 namespace {
 
@@ -95,7 +96,7 @@ bool tableMatches(const PeerTable& table, const ExpectedTable& expected) {
     }
     for (const auto& [peerId, bits] : expected) {
         const auto found = table.find(peerId);
-        if (found == table.end() || stateBits(found->second) != bits) {
+        if (found == table.end() || stateBits(found->state) != bits) {
             return false;
         }
     }
@@ -105,8 +106,8 @@ bool tableMatches(const PeerTable& table, const ExpectedTable& expected) {
 // A table as a previous frame could have left it; a rejected datagram must not touch it.
 PeerTable previousTable() {
     PeerTable table;
-    table[0xFEEDFACEu] = PeerState{1.0f, 2.0f, 1.7f, 0.5f};
-    table[3u] = PeerState{-4.0f, 8.0f, 1.7f, -1.0f};
+    table.insert_or_assign(0xFEEDFACEu, PeerState{1.0f, 2.0f, 1.7f, 0.5f});
+    table.insert_or_assign(3u, PeerState{-4.0f, 8.0f, 1.7f, -1.0f});
     return table;
 }
 
@@ -159,14 +160,15 @@ void checkSingleDrain(std::span<const std::uint8_t> bytes, const Reference& refe
     require(table.find(reference.selfId) == table.end(), "the receiver's own id is never in the table");
     require(tableMatches(table, expectedTable(bytes, reference)),
             "the table holds exactly the snapshot's players, later repeats winning");
-    require(drain.scratch.empty() && !drain.sawSnapshot, "a finished drain is ready for the next frame");
+    require(drain.acceptedLength == 0 && !drain.sawSnapshot, "a finished drain is ready for the next frame");
 }
 
 // A drain of several datagrams: a valid snapshot, this datagram, an echoed pose and the
 // datagram's first half. The last accepted snapshot among them is what the table must hold.
 void checkMixedDrain(std::span<const std::uint8_t> bytes, const Reference& reference) {
     const std::vector<std::uint8_t> earlier = earlierSnapshot();
-    const std::array<std::uint8_t, 25> echoedPose = brassmoor::encodePoseDatagram({0.0f, 0.0f, 1.7f, 0.0f, 0.0f});
+    const std::array<std::uint8_t, 25> echoedPose =
+        brassmoor::encodePoseDatagram({0.0f, 0.0f, 1.7f, 0.0f, 0.0f});
     const std::span<const std::uint8_t> firstHalf = bytes.first(bytes.size() / 2);
     const Reference halfReference = readReference(firstHalf);
 
