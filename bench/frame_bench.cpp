@@ -1,9 +1,13 @@
-// Cost of one client frame (drawing, title, swap) in a 1280x720 window, against a bare
-// clear-and-swap loop in the same window and the same run. Needs a display (a virtual X server).
+// Cost of one client frame (events, drawing, title, swap) in a 1280x720 window, against a bare
+// clear-and-swap loop in the same window and the same run, and against glretrace --benchmark
+// replaying the real client's own GL calls for the same scene (traces made by
+// bench/record_gl_traces.py, given with --replay-traces=DIR). Needs a display (a virtual X server).
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include <glad/gl.h>
@@ -79,7 +83,8 @@ void bareClearAndSwap(benchmark::State& state, const BenchScene& scene) {
     state.counters["allocs/frame"] = perIteration(allocationsOnThisThread() - allocationsBefore);
 }
 
-// One pass of the client's drawing: drawFrame, updateWindowTitle, swap.
+// One pass of the client's frame as far as the window and the GL go: events, drawFrame,
+// updateWindowTitle, swap.
 void clientFrame(benchmark::State& state, const BenchScene& scene) {
     const PeerTable peers = peersInView(static_cast<int>(state.range(0)));
     const PlayerPosition position{};
@@ -87,6 +92,7 @@ void clientFrame(benchmark::State& state, const BenchScene& scene) {
     std::uint64_t drawAllocations = 0;
     const std::uint64_t allocationsBefore = allocationsOnThisThread();
     for (auto _ : state) {
+        glfwPollEvents();
         const std::uint64_t drawStart = allocationsOnThisThread();
         drawFrame(scene.window, position, look, peers, scene.program, scene.meshes);
         drawAllocations += allocationsOnThisThread() - drawStart;
@@ -107,12 +113,51 @@ void titleOnly(benchmark::State& state, const BenchScene& scene) {
     }
 }
 
+// What one glretrace --benchmark run reported.
+struct ReplayRun {
+    int frames = 0;
+    double seconds = 0.0;
+};
+
+std::optional<ReplayRun> replayTrace(const std::string& trace) {
+    const std::string command = "glretrace --benchmark '" + trace + "' 2>&1";
+    FILE* output = ::popen(command.c_str(), "r");
+    if (output == nullptr) {
+        return std::nullopt;
+    }
+    std::optional<ReplayRun> run;
+    char line[512];
+    while (std::fgets(line, sizeof line, output) != nullptr) {
+        ReplayRun parsed;
+        if (std::sscanf(line, "Rendered %d frames in %lf secs", &parsed.frames, &parsed.seconds) == 2) {
+            run = parsed;
+        }
+    }
+    const int status = ::pclose(output);
+    return status == 0 ? run : std::nullopt;
+}
+
+// The same GL calls without the client: its recorded frames replayed as fast as the driver allows.
+// The start-up trace (window, shaders, uploads, the first frames) is replayed too and taken off,
+// leaving the time of the steady frames alone, one frame per iteration.
+void glReplay(benchmark::State& state, const std::string& traceFolder) {
+    const std::string stem = traceFolder + "/client-" + std::to_string(state.range(0));
+    for (auto _ : state) {
+        const std::optional<ReplayRun> start = replayTrace(stem + "-start.trace");
+        const std::optional<ReplayRun> whole = replayTrace(stem + ".trace");
+        if (!start || !whole || whole->frames <= start->frames) {
+            state.SkipWithError("glretrace could not replay the traces (run bench/record_gl_traces.py)");
+            return;
+        }
+        state.SetIterationTime((whole->seconds - start->seconds) / (whole->frames - start->frames));
+    }
+}
+
 // One summary line: the median and the fastest repetition, each also as a multiple of the bare
 // loop's own median or fastest.
 void printFrameLine(const char* label, const std::optional<Figure>& median,
                     const std::optional<Figure>& fastest, const Figure& bareMedian, const Figure& bareFastest,
-                    const char* note)
-{
+                    const char* note) {
     if (!median || !fastest) {
         return;
     }
@@ -127,9 +172,10 @@ void printSummary(const RecordingReporter& reporter, int framebufferWidth, int f
     if (!bare || !bareFastest) {
         return;
     }
-    std::printf("\nFrame cost, %dx%d framebuffer, Xvfb + llvmpipe, real time per frame over %d interleaved\n"
-                "repetitions (median, and the fastest repetition, the one least disturbed by other work):\n",
-                framebufferWidth, framebufferHeight, FrameRepetitions);
+    std::printf(
+        "\nFrame cost, %dx%d framebuffer, Xvfb + llvmpipe, real time per frame over %d interleaved\n"
+        "repetitions (median, and the fastest repetition, the one least disturbed by other work):\n",
+        framebufferWidth, framebufferHeight, FrameRepetitions);
     std::printf("  %-22s %11s %7s  %11s %7s  %6s\n", "", "median", "x bare", "fastest", "x bare", "fps");
     printFrameLine("bare glClear + swap", bare, bareFastest, *bare, *bareFastest, "");
     for (const int others : OthersInView) {
@@ -143,6 +189,27 @@ void printSummary(const RecordingReporter& reporter, int framebufferWidth, int f
         const std::optional<Figure> fastest = reporter.findAggregate(name, "min");
         printFrameLine(label, reporter.find(name), fastest, *bare, *bareFastest, note);
     }
+    bool anyReplay = false;
+    for (const int others : OthersInView) {
+        char clientName[64];
+        std::snprintf(clientName, sizeof(clientName), "client frame/others:%d", others);
+        char replayName[64];
+        std::snprintf(replayName, sizeof(replayName), "glretrace replay/others:%d", others);
+        const std::optional<Figure> client = reporter.find(clientName);
+        const std::optional<Figure> replay = reporter.find(replayName);
+        if (!client || !replay) {
+            continue;
+        }
+        if (!anyReplay) {
+            std::printf(
+                "The client's frame against glretrace --benchmark replaying the real client's GL calls\n"
+                "for the same scene (medians; 1.00 means the frame costs what its GL calls cost):\n");
+            anyReplay = true;
+        }
+        std::printf("  %3d others: client frame %8.3f ms, replay %8.3f ms, replay ratio %.2f\n", others,
+                    client->realNanoseconds / 1e6, replay->realNanoseconds / 1e6,
+                    client->realNanoseconds / replay->realNanoseconds);
+    }
     if (const std::optional<Figure> title = reporter.find("updateWindowTitle only")) {
         std::printf("  %-22s %8.3f ms  (one run, not repeated)\n", "updateWindowTitle alone",
                     title->realNanoseconds / 1e6);
@@ -150,15 +217,34 @@ void printSummary(const RecordingReporter& reporter, int framebufferWidth, int f
     // A display rate would hold the bare loop near 60 frames per second; far above it, nothing waits.
     const double bareRate = 1e9 / bare->realNanoseconds;
     if (bareRate > 75.0) {
-        std::printf("The swap interval is set to 1 as in the client, but Xvfb with llvmpipe does not honour\n"
-                    "it (the bare loop runs at %.0f frames/s): these times are the cost of the work,\n"
-                    "not a frame cap.\n",
-                    bareRate);
+        std::printf(
+            "The swap interval is set to 1 as in the client, but Xvfb with llvmpipe does not honour\n"
+            "it (the bare loop runs at %.0f frames/s): these times are the cost of the work,\n"
+            "not a frame cap.\n",
+            bareRate);
     } else {
-        std::printf("The bare loop runs at %.0f frames/s: the swap interval seems to be honoured here,\n"
-                    "so the frames above may include waiting for the display.\n",
-                    bareRate);
+        std::printf(
+            "The bare loop runs at %.0f frames/s: the swap interval seems to be honoured here,\n"
+            "so the frames above may include waiting for the display.\n",
+            bareRate);
     }
+}
+
+// Takes --replay-traces=DIR out of the arguments, before the benchmark library sees them.
+std::string takeReplayFolder(int& argc, char** argv) {
+    constexpr std::string_view Option = "--replay-traces=";
+    std::string folder;
+    int kept = 0;
+    for (int i = 0; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument.substr(0, Option.size()) == Option) {
+            folder = argument.substr(Option.size());
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    return folder;
 }
 
 }  // namespace
@@ -167,6 +253,7 @@ void printSummary(const RecordingReporter& reporter, int framebufferWidth, int f
 
 int main(int argc, char** argv) {
     using namespace brassmoor;
+    const std::string replayFolder = takeReplayFolder(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
@@ -188,20 +275,31 @@ int main(int argc, char** argv) {
             return *std::min_element(values.begin(), values.end());
         });
     };
-    repeatedInRealTime(benchmark::RegisterBenchmark("bare glClear+swap", [&scene](benchmark::State& state) {
-        bareClearAndSwap(state, scene);
-    }));
-    auto* frames = benchmark::RegisterBenchmark("client frame", [&scene](benchmark::State& state) {
-        clientFrame(state, scene);
-    });
+    repeatedInRealTime(benchmark::RegisterBenchmark(
+        "bare glClear+swap", [&scene](benchmark::State& state) { bareClearAndSwap(state, scene); }));
+    auto* frames = benchmark::RegisterBenchmark(
+        "client frame", [&scene](benchmark::State& state) { clientFrame(state, scene); });
     repeatedInRealTime(frames);
     frames->ArgName("others");
     for (const int others : OthersInView) {
         frames->Arg(others);
     }
-    benchmark::RegisterBenchmark("updateWindowTitle only", [&scene](benchmark::State& state) {
-        titleOnly(state, scene);
-    })->UseRealTime()->Unit(benchmark::kMicrosecond)->MinTime(0.3);
+    if (!replayFolder.empty()) {
+        auto* replays = benchmark::RegisterBenchmark(
+            "glretrace replay", [&replayFolder](benchmark::State& state) { glReplay(state, replayFolder); });
+        // One replay pair per repetition, timed by glretrace's own clock.
+        replays->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+        replays->Repetitions(FrameRepetitions)->ReportAggregatesOnly(true);
+        replays->ArgName("others");
+        for (const int others : OthersInView) {
+            replays->Arg(others);
+        }
+    }
+    benchmark::RegisterBenchmark("updateWindowTitle only",
+                                 [&scene](benchmark::State& state) { titleOnly(state, scene); })
+        ->UseRealTime()
+        ->Unit(benchmark::kMicrosecond)
+        ->MinTime(0.3);
 
     RecordingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the benchmarks and prints every figure: the per-frame work and the datagrams (no display
-# needed), then the frame cost and the start-up time under a private virtual X server.
+# needed), then the frame cost under a private virtual X server, against a bare clear-and-swap loop
+# and against glretrace replaying traces of the real client (recorded first, with apitrace), and the
+# start-up time.
 # Speeds are printed, never asserted. BUILD_DIR picks the build directory (default build/).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,9 +26,14 @@ echo
 echo "== Datagrams and the loopback drain"
 "$bench_dir/brassmoor_bench_datagrams"
 echo
+echo "== Recording the real client's GL calls with apitrace (0, 16 and 204 others)"
+trace_dir=$build_dir/bench/gl-traces
+/usr/bin/python3 "$root/bench/record_gl_traces.py" --client "$build_dir/src/app/brassmoor" --out "$trace_dir"
+echo
 echo "== Frame cost under Xvfb (1280x720)"
 # Interleaving the repetitions spreads any busy moment of the machine over every case.
-"$root/scripts/with-xvfb.sh" "$bench_dir/brassmoor_bench_frame" --benchmark_enable_random_interleaving=true
+"$root/scripts/with-xvfb.sh" "$bench_dir/brassmoor_bench_frame" --benchmark_enable_random_interleaving=true \
+  --replay-traces="$trace_dir"
 echo
 echo "== Start-up to the first frame"
 /usr/bin/python3 "$root/bench/bench_startup.py" --client "$build_dir/src/app/brassmoor" --runs 9
