@@ -101,8 +101,8 @@ void cadenceAndEncodeBench(benchmark::State& state) {
     reportAllocations(state, before);
 }
 
-// What one drain does with a full snapshot, without the socket: test it, fill the scratch
-// table, replace the peer table.
+// What one drain does with a full snapshot, without the socket: copy it into the receive buffer,
+// test it, decode it into the peer table.
 void applySnapshotBench(benchmark::State& state) {
     const std::vector<std::uint8_t> bytes = snapshotInView(MostOthers);
     PeerTable table;
