@@ -89,8 +89,9 @@ TEST(ServerOptionsParsing, UsageNamesEveryOption) {
     }
 }
 
-TEST(ServerOptionsParsing, UsageStatesTheCapTheServerDefaultsTo) {
+TEST(ServerOptionsParsing, UsageStatesTheServersOwnCapAndAllowance) {
     const std::string usage = serverUsageText();
+    EXPECT_NE(usage.find("up to " + std::to_string(SnapshotCreditAllowance) + " banked"), std::string::npos);
     const std::size_t option = usage.find("--max-clients");
     ASSERT_NE(option, std::string::npos);
     const std::size_t stated = usage.find("(default " + std::to_string(DefaultMaxClients) + ")", option);
