@@ -18,8 +18,8 @@ struct ServerOptions {
     double timeoutSeconds = 5.0;  // a client silent this long is forgotten
     std::uint64_t seed = 1;       // for the bots' walks
     float arena = 60.0f;          // bots wander within +-this many units of the centre
-    std::size_t maxClients =
-        DefaultMaxClients;       // clients served at once; a new address beyond this is refused
+    // Clients served at once; a pose from a new address beyond this is refused.
+    std::size_t maxClients = DefaultMaxClients;
     double statusSeconds = 5.0;  // between status lines
 };
 

@@ -11,6 +11,7 @@
 // a snapshot; each snapshot spends one. A forged pose thus draws at most one snapshot.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
