@@ -1,22 +1,56 @@
 #!/usr/bin/env bash
-# Builds the snapshot fuzz target with clang (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer)
-# in its own build directory and runs it for a bounded time, seeded with tests/fuzz/corpus.
-# Usage: scripts/fuzz.sh [SECONDS]   (default 30; $BUILD_DIR overrides build-fuzz/)
-# New inputs found go to $BUILD_DIR/corpus, never into the committed seeds; a crash is written
-# to $BUILD_DIR/crash-* and the script fails.
+# Builds the fuzz targets with clang (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer) in their
+# own build directory and runs each in turn for a bounded time, seeded with its committed corpus:
+#   snapshot  received bytes through snapshot acceptance, decoding and the peer-table drain (client)
+#   server    scripted datagrams, clock steps, ticks and forgetting through pose acceptance and the
+#             client registry (server)
+# Usage: scripts/fuzz.sh [SECONDS]   (each target this long, default 60; $BUILD_DIR overrides build-fuzz/)
+# New inputs a target finds go to $BUILD_DIR/corpus-<target>, never into the committed seeds; a crash
+# is written to $BUILD_DIR/<target>-crash-*, and the script fails once every target has run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${BUILD_DIR:-$root/build-fuzz}
-seconds=${1:-30}
+seconds=${1:-60}
+
+case "$seconds" in
+  -h | --help)
+    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+    exit 0
+    ;;
+  '' | *[!0-9]* | 0)
+    echo "fuzz.sh: SECONDS must be a whole number above 0, not '$seconds'" >&2
+    exit 2
+    ;;
+esac
 
 "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DBRASSMOOR_FUZZ=ON >/dev/null
-cmake --build "$build_dir" -j2 --target snapshot_fuzz
+cmake --build "$build_dir" -j2 --target snapshot_fuzz server_fuzz
 
-mkdir -p "$build_dir/corpus"
-cd "$build_dir"
-# -max_len: the client receives into a 4096-byte buffer, so no datagram it reads is longer.
-# -print_final_stats prints the executions, their rate and the coverage at the end.
-./tests/fuzz/snapshot_fuzz -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
-  -dict="$root/tests/fuzz/snapshot.dict" -artifact_prefix="$build_dir/" "$build_dir/corpus" "$root/tests/fuzz/corpus"
+# Inputs found before there were two targets belong to the snapshot target.
+if [ -d "$build_dir/corpus" ] && [ ! -e "$build_dir/corpus-snapshot" ]; then
+  mv "$build_dir/corpus" "$build_dir/corpus-snapshot"
+fi
+
+failed=()
+# run_target NAME SEEDS DICTIONARY
+run_target() {
+  local name=$1 seeds=$2 dictionary=$3
+  mkdir -p "$build_dir/corpus-$name"
+  echo "== fuzzing $name for $seconds s"
+  # -max_len: a datagram is at most 4096 bytes (the receive buffer), a server script as long.
+  # -print_final_stats prints the executions, their rate and the coverage at the end.
+  if ! (cd "$build_dir" && "./tests/fuzz/${name}_fuzz" -max_total_time="$seconds" -max_len=4096 \
+    -print_final_stats=1 -dict="$dictionary" -artifact_prefix="$build_dir/$name-" \
+    "$build_dir/corpus-$name" "$seeds"); then
+    failed+=("$name")
+  fi
+}
+run_target snapshot "$root/tests/fuzz/corpus" "$root/tests/fuzz/snapshot.dict"
+run_target server "$root/tests/fuzz/server_corpus" "$root/tests/fuzz/server.dict"
+
+if [ "${#failed[@]}" -gt 0 ]; then
+  echo "fuzz.sh: ${failed[*]} failed; the input is in $build_dir/<target>-crash-*" >&2
+  exit 1
+fi

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: unit, GL and black-box tests (under private virtual X
-# servers), then the sanitizer build with its leak check, a bounded fuzzing run, and the Windows
-# build (mingw-w64, the zip) with its unit and black-box tests run under wine.
+# servers), then the sanitizer build with its leak check, a bounded run of each fuzz target (60 s
+# each, or $FUZZ_SECONDS), and the Windows build (mingw-w64, the zip) with its unit and black-box
+# tests run under wine.
 # Last, the Debian package is built, checked, installed, run and purged (scripts/check-package.sh).
 # Usage: scripts/test.sh            everything
 #        scripts/test.sh --quick    only the main build's tests
@@ -17,8 +18,8 @@ fi
 
 echo "== sanitizers (AddressSanitizer, UndefinedBehaviorSanitizer, leak check)"
 BUILD_DIR= "$root/scripts/check-sanitizers.sh"
-echo "== fuzzing the snapshot decoder and drain for ${FUZZ_SECONDS:-30} s"
-BUILD_DIR= "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-30}"
+echo "== fuzzing the snapshot drain and the server's registry, ${FUZZ_SECONDS:-60} s each"
+BUILD_DIR= "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-60}"
 echo "== the Windows programs under wine"
 BUILD_DIR= "$root/scripts/check-windows.sh"
 echo "== the Debian package (lintian, menu entry, manual pages, install, run, purge)"

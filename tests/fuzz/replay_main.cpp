@@ -14,7 +14,7 @@ namespace {
 bool replayFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        std::fprintf(stderr, "cannot read %s\n", path.c_str());
+        std::fprintf(stderr, "cannot read %s\n", path.string().c_str());
         return false;
     }
     const std::vector<char> chars((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
             }
         }
         if (error) {
-            std::fprintf(stderr, "cannot list %s\n", path.c_str());
+            std::fprintf(stderr, "cannot list %s\n", path.string().c_str());
             return 1;
         }
     }

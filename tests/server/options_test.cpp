@@ -24,12 +24,14 @@ TEST(ServerOptionsParsing, NoArgumentsGiveTheDefaults) {
     EXPECT_EQ(result.options.bots, 0u);
     EXPECT_EQ(result.options.timeoutSeconds, 5.0);
     EXPECT_EQ(result.options.seed, 1u);
+    EXPECT_EQ(result.options.maxClients, 64u);
+    EXPECT_EQ(result.options.statusSeconds, 5.0);
 }
 
 TEST(ServerOptionsParsing, TakesEveryOptionWithSeparateValues) {
-    const OptionsResult result =
-        parse({"--bind", "127.0.0.1", "--port", "5000", "--rate", "20", "--bots", "7", "--timeout", "2.5",
-               "--seed", "18446744073709551615", "--arena", "15"});
+    const OptionsResult result = parse({"--bind", "127.0.0.1", "--port", "5000", "--rate", "20", "--bots",
+                                        "7", "--timeout", "2.5", "--seed", "18446744073709551615", "--arena",
+                                        "15", "--max-clients", "1000", "--status", "0.25"});
     ASSERT_EQ(result.status, OptionsStatus::Run) << result.error;
     EXPECT_EQ(result.options.bindAddress, "127.0.0.1");
     EXPECT_EQ(result.options.port, 5000);
@@ -38,11 +40,16 @@ TEST(ServerOptionsParsing, TakesEveryOptionWithSeparateValues) {
     EXPECT_EQ(result.options.timeoutSeconds, 2.5);
     EXPECT_EQ(result.options.seed, 18446744073709551615u);
     EXPECT_EQ(result.options.arena, 15.0f);
+    EXPECT_EQ(result.options.maxClients, 1000u);
+    EXPECT_EQ(result.options.statusSeconds, 0.25);
 }
 
 TEST(ServerOptionsParsing, TakesValuesAfterAnEqualsSign) {
-    const OptionsResult result = parse({"--port=65535", "--rate=0.5", "--bots=0", "--bind=10.1.2.3"});
+    const OptionsResult result = parse(
+        {"--port=65535", "--rate=0.5", "--bots=0", "--bind=10.1.2.3", "--max-clients=1", "--status=60"});
     ASSERT_EQ(result.status, OptionsStatus::Run) << result.error;
+    EXPECT_EQ(result.options.maxClients, 1u);
+    EXPECT_EQ(result.options.statusSeconds, 60.0);
     EXPECT_EQ(result.options.port, 65535);
     EXPECT_EQ(result.options.rate, 0.5);
     EXPECT_EQ(result.options.bindAddress, "10.1.2.3");
@@ -76,10 +83,19 @@ TEST(ServerOptionsParsing, VersionLineCarriesTheProjectVersion) {
 
 TEST(ServerOptionsParsing, UsageNamesEveryOption) {
     const std::string usage = serverUsageText();
-    for (const char* name :
-         {"--bind", "--port", "--rate", "--bots", "--timeout", "--seed", "--arena", "--help", "--version"}) {
+    for (const char* name : {"--bind", "--port", "--rate", "--bots", "--timeout", "--seed", "--arena",
+                             "--max-clients", "--status", "--help", "--version"}) {
         EXPECT_NE(usage.find(name), std::string::npos) << name;
     }
+}
+
+TEST(ServerOptionsParsing, UsageStatesTheServersOwnCapAndAllowance) {
+    const std::string usage = serverUsageText();
+    EXPECT_NE(usage.find("up to " + std::to_string(SnapshotCreditAllowance) + " banked"), std::string::npos);
+    const std::size_t option = usage.find("--max-clients");
+    ASSERT_NE(option, std::string::npos);
+    const std::size_t stated = usage.find("(default " + std::to_string(DefaultMaxClients) + ")", option);
+    EXPECT_LT(stated, usage.find("--seed", option));
 }
 
 struct BadCase {
@@ -89,18 +105,40 @@ struct BadCase {
 
 TEST(ServerOptionsErrors, BadValuesAreRefusedWithAMessageNamingTheOption) {
     const std::vector<BadCase> cases = {
-        {{"--port", "0"}, "--port"},          {{"--port", "65536"}, "--port"},
-        {{"--port", "abc"}, "'abc'"},         {{"--port", "12x"}, "--port"},
-        {{"--port", "-5"}, "--port"},         {{"--port", ""}, "--port"},
-        {{"--rate", "0"}, "--rate"},          {{"--rate", "nan"}, "--rate"},
-        {{"--rate", "inf"}, "--rate"},        {{"--rate", "5000"}, "--rate"},
-        {{"--bots", "-1"}, "--bots"},         {{"--bots", "10001"}, "--bots"},
-        {{"--bots", "2.5"}, "--bots"},        {{"--timeout", "0"}, "--timeout"},
-        {{"--timeout", "soon"}, "--timeout"}, {{"--seed", "-1"}, "--seed"},
-        {{"--arena", "0.5"}, "--arena"},      {{"--arena", "61"}, "--arena"},
-        {{"--bind", "localhost"}, "--bind"},  {{"--bind", "256.0.0.1"}, "--bind"},
-        {{"--bind", "1.2.3"}, "--bind"},      {{"--bind", "1.2.3.4.5"}, "--bind"},
-        {{"--bind", "01.2.3.4"}, "--bind"},   {{"--bind", "1..2.3"}, "--bind"},
+        {{"--port", "0"}, "--port"},
+        {{"--port", "65536"}, "--port"},
+        {{"--port", "abc"}, "'abc'"},
+        {{"--port", "12x"}, "--port"},
+        {{"--port", "-5"}, "--port"},
+        {{"--port", ""}, "--port"},
+        {{"--rate", "0"}, "--rate"},
+        {{"--rate", "nan"}, "--rate"},
+        {{"--rate", "inf"}, "--rate"},
+        {{"--rate", "5000"}, "--rate"},
+        {{"--bots", "-1"}, "--bots"},
+        {{"--bots", "10001"}, "--bots"},
+        {{"--bots", "2.5"}, "--bots"},
+        {{"--timeout", "0"}, "--timeout"},
+        {{"--timeout", "soon"}, "--timeout"},
+        {{"--seed", "-1"}, "--seed"},
+        {{"--arena", "0.5"}, "--arena"},
+        {{"--arena", "61"}, "--arena"},
+        {{"--bind", "localhost"}, "--bind"},
+        {{"--bind", "256.0.0.1"}, "--bind"},
+        {{"--bind", "1.2.3"}, "--bind"},
+        {{"--bind", "1.2.3.4.5"}, "--bind"},
+        {{"--bind", "01.2.3.4"}, "--bind"},
+        {{"--bind", "1..2.3"}, "--bind"},
+        {{"--max-clients", "0"}, "--max-clients"},
+        {{"--max-clients", "1001"}, "--max-clients"},
+        {{"--max-clients", "-3"}, "--max-clients"},
+        {{"--max-clients", "2.5"}, "--max-clients"},
+        {{"--max-clients", "many"}, "'many'"},
+        {{"--status", "0"}, "--status"},
+        {{"--status", "0.05"}, "--status"},
+        {{"--status", "nan"}, "--status"},
+        {{"--status", "86401"}, "--status"},
+        {{"--status", "often"}, "'often'"},
     };
     for (const BadCase& c : cases) {
         std::vector<const char*> args{"brassmoor-server"};

@@ -1,4 +1,5 @@
-// Tests of the server's client registry: ids per address and port, forgetting, pose acceptance.
+// Tests of the server's client registry: ids per address and port, forgetting, pose acceptance, the cap
+// on clients and the snapshot credit each pose earns.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -19,6 +20,7 @@ constexpr std::array<std::uint8_t, 25> WellFormedPose = {
 constexpr ClientAddress Alice{0x7F000001, 50001};       // 127.0.0.1:50001
 constexpr ClientAddress AliceAgain{0x7F000001, 50002};  // same host, another port
 constexpr ClientAddress Bob{0x0A000002, 50001};         // 10.0.0.2:50001
+constexpr ClientAddress Carol{0x0A000003, 50001};       // 10.0.0.3:50001
 
 struct RegistryFixture : ::testing::Test {
     ClientRegistry registry;
@@ -30,6 +32,21 @@ struct RegistryFixture : ::testing::Test {
     }
     PoseResult sendPose(const ClientAddress& from, double now) {
         return send(from, WellFormedPose, now);
+    }
+    Client& clientAt(const ClientAddress& address) {
+        for (Client& c : registry.clients) {
+            if (c.address == address) return c;
+        }
+        ADD_FAILURE() << formatClientAddress(address) << " is not a client";
+        return notAClient;
+    }
+    Client notAClient{};
+    // Spends credit for this client as many times as ticks; returns how many snapshots it was sent.
+    int snapshotsOver(const ClientAddress& address, int ticks) {
+        int sent = 0;
+        for (int i = 0; i < ticks; ++i)
+            sent += spendSnapshotCredit(clientAt(address), counters) ? 1 : 0;
+        return sent;
     }
 };
 
@@ -197,6 +214,166 @@ TEST_F(SilentClients, OnlyTheSilentOnesGoAndTheRestKeepTheirOrder) {
     // The remaining client is still found by its address.
     EXPECT_EQ(sendPose(AliceAgain, 6.5).outcome, PoseOutcome::Updated);
     EXPECT_EQ(sendPose(Bob, 6.5).clientId, 4u);
+}
+
+using ClientCap = RegistryFixture;
+
+TEST_F(ClientCap, NewAddressesBeyondTheCapAreRefusedAndCounted) {
+    registry.maxClients = 2;
+    EXPECT_EQ(sendPose(Alice, 0.0).outcome, PoseOutcome::Joined);
+    EXPECT_EQ(sendPose(Bob, 0.0).outcome, PoseOutcome::Joined);
+    const PoseResult refused = sendPose(Carol, 0.0);
+    EXPECT_EQ(refused.outcome, PoseOutcome::Refused);
+    EXPECT_EQ(refused.clientId, 0u);
+    EXPECT_EQ(sendPose(Carol, 0.1).outcome, PoseOutcome::Refused);
+    EXPECT_EQ(registry.clients.size(), 2u);
+    EXPECT_EQ(registry.idByAddress.size(), 2u);
+    EXPECT_EQ(counters.refused, 2u);
+    EXPECT_EQ(counters.dropped, 0u);
+    EXPECT_EQ(counters.datagramsIn, 4u);
+}
+
+TEST_F(ClientCap, KnownClientsAreStillServedWhileTheTableIsFull) {
+    registry.maxClients = 2;
+    sendPose(Alice, 0.0);
+    sendPose(Bob, 0.0);
+    for (int i = 0; i < 50; ++i)
+        sendPose(ClientAddress{0xC0000200u + static_cast<std::uint32_t>(i), 9}, 0.5);
+    const PoseResult alice = sendPose(Alice, 1.0);
+    EXPECT_EQ(alice.outcome, PoseOutcome::Updated);
+    EXPECT_EQ(alice.clientId, 1u);
+    EXPECT_EQ(clientAt(Alice).lastHeard, 1.0);
+    EXPECT_EQ(counters.refused, 50u);
+}
+
+TEST_F(ClientCap, AMalformedDatagramFromANewAddressIsDroppedNotRefused) {
+    registry.maxClients = 1;
+    sendPose(Alice, 0.0);
+    const std::array<std::uint8_t, 5> junk = {'K', 'V', '0', '1', 0x01};
+    EXPECT_EQ(send(Bob, junk, 0.0).outcome, PoseOutcome::Dropped);
+    EXPECT_EQ(counters.dropped, 1u);
+    EXPECT_EQ(counters.refused, 0u);
+}
+
+TEST_F(ClientCap, ASeatFreedByForgettingGoesToTheNextNewcomerWithAFreshId) {
+    registry.maxClients = 2;
+    sendPose(Alice, 0.0);  // id 1, falls silent
+    sendPose(Bob, 4.0);    // id 2
+    EXPECT_EQ(sendPose(Carol, 4.0).outcome, PoseOutcome::Refused);
+    ASSERT_EQ(forgetSilentClients(registry, 6.0, 5.0).size(), 1u);
+    // Refusals took no id, so the next one handed out is 3.
+    const PoseResult carol = sendPose(Carol, 6.0);
+    EXPECT_EQ(carol.outcome, PoseOutcome::Joined);
+    EXPECT_EQ(carol.clientId, 3u);
+    EXPECT_EQ(sendPose(Alice, 6.0).outcome, PoseOutcome::Refused);
+}
+
+TEST_F(ClientCap, CountersAddUpOverAMixOfDatagrams) {
+    registry.maxClients = 2;
+    const std::array<std::uint8_t, 3> junk = {1, 2, 3};
+    int joined = 0;
+    int updated = 0;
+    for (int round = 0; round < 4; ++round) {
+        for (const ClientAddress& from : {Alice, Bob, Carol}) {
+            const PoseOutcome outcome = sendPose(from, round).outcome;
+            joined += outcome == PoseOutcome::Joined ? 1 : 0;
+            updated += outcome == PoseOutcome::Updated ? 1 : 0;
+            send(from, junk, round);
+        }
+    }
+    EXPECT_EQ(joined, 2);
+    EXPECT_EQ(updated, 6);
+    EXPECT_EQ(counters.refused, 4u);
+    EXPECT_EQ(counters.dropped, 12u);
+    EXPECT_EQ(counters.datagramsIn, joined + updated + counters.refused + counters.dropped);
+}
+
+using SnapshotCredit = RegistryFixture;
+
+TEST_F(SnapshotCredit, ANewClientStartsWithTheCreditOfItsFirstPoseOnly) {
+    sendPose(Alice, 0.0);
+    EXPECT_EQ(clientAt(Alice).snapshotCredit, 1u);
+    EXPECT_EQ(snapshotsOver(Alice, 10), 1);
+    EXPECT_EQ(counters.withheld, 9u);
+}
+
+TEST_F(SnapshotCredit, EachPoseEarnsOneAndEachSnapshotSpendsOne) {
+    sendPose(Alice, 0.0);
+    sendPose(Alice, 0.01);
+    EXPECT_EQ(clientAt(Alice).snapshotCredit, 2u);
+    EXPECT_TRUE(spendSnapshotCredit(clientAt(Alice), counters));
+    EXPECT_EQ(clientAt(Alice).snapshotCredit, 1u);
+    EXPECT_TRUE(spendSnapshotCredit(clientAt(Alice), counters));
+    EXPECT_EQ(clientAt(Alice).snapshotCredit, 0u);
+    EXPECT_FALSE(spendSnapshotCredit(clientAt(Alice), counters));
+    EXPECT_EQ(clientAt(Alice).snapshotCredit, 0u);
+    EXPECT_EQ(counters.withheld, 1u);
+}
+
+TEST_F(SnapshotCredit, NeverBanksMoreThanTheAllowance) {
+    for (int i = 0; i < 20; ++i)
+        sendPose(Alice, 0.001 * i);
+    EXPECT_EQ(clientAt(Alice).snapshotCredit, SnapshotCreditAllowance);
+    EXPECT_EQ(snapshotsOver(Alice, 20), 3);
+}
+
+TEST_F(SnapshotCredit, ADuplicatePoseEarnsLikeAnyOther) {
+    sendPose(Alice, 1.0);
+    sendPose(Alice, 1.0);  // the same bytes at the same moment
+    EXPECT_EQ(clientAt(Alice).snapshotCredit, 2u);
+}
+
+TEST_F(SnapshotCredit, DroppedAndRefusedDatagramsEarnNothing) {
+    registry.maxClients = 1;
+    sendPose(Alice, 0.0);
+    ASSERT_TRUE(spendSnapshotCredit(clientAt(Alice), counters));
+    const std::array<std::uint8_t, 24> shortPose = {'K', 'V', '0', '1', 0x01};
+    send(Alice, shortPose, 0.1);
+    sendPose(Bob, 0.1);
+    EXPECT_EQ(clientAt(Alice).snapshotCredit, 0u);
+    EXPECT_EQ(registry.clients.size(), 1u);
+}
+
+TEST_F(SnapshotCredit, AClientThatComesBackAfterBeingForgottenStartsAfresh) {
+    for (int i = 0; i < 3; ++i)
+        sendPose(Alice, 0.0);
+    forgetSilentClients(registry, 10.0, 5.0);
+    sendPose(Alice, 10.0);
+    EXPECT_EQ(clientAt(Alice).snapshotCredit, 1u);
+}
+
+TEST_F(SnapshotCredit, APoseThatMissesItsTickIsAnsweredLaterNotLost) {
+    sendPose(Alice, 0.0);
+    int sent = snapshotsOver(Alice, 1);
+    int poses = 1;
+    // One pose per tick, but every seventh arrives just after its tick instead of before it.
+    for (int tick = 1; tick <= 300; ++tick) {
+        const double now = tick / 30.0;
+        const bool late = tick % 7 == 0;
+        if (!late) sendPose(Alice, now);
+        sent += snapshotsOver(Alice, 1);
+        if (late) sendPose(Alice, now + 0.001);
+        ++poses;
+    }
+    // Only the first late pose costs a tick its snapshot; it stays banked and covers the later ones.
+    EXPECT_EQ(counters.withheld, 1u);
+    EXPECT_EQ(sent + static_cast<int>(clientAt(Alice).snapshotCredit), poses);
+}
+
+TEST_F(SnapshotCredit, SnapshotsNeverOutnumberPosesWhateverTheirTiming) {
+    // One pose every third tick: a third of the tick rate comes back, not the full rate.
+    int poses = 0;
+    int sent = 0;
+    for (int tick = 0; tick < 300; ++tick) {
+        if (tick % 3 == 0) {
+            sendPose(Alice, tick / 30.0);
+            ++poses;
+        }
+        sent += spendSnapshotCredit(clientAt(Alice), counters) ? 1 : 0;
+    }
+    EXPECT_EQ(poses, 100);
+    EXPECT_EQ(sent, 100);
+    EXPECT_EQ(counters.withheld, 200u);
 }
 
 }  // namespace

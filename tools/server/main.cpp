@@ -18,7 +18,6 @@
 namespace brassmoor {
 namespace {
 
-constexpr double StatusInterval = 5.0;  // seconds between status lines
 // The longest wait, so a stop request that lands just before it is seen soon even at low rates.
 constexpr int MaxWaitMilliseconds = 200;
 // At most this many datagrams are read per wake-up, so a flood cannot delay the snapshots.
@@ -66,6 +65,8 @@ void receiveWaiting(Server& server) {
         const PoseResult result = acceptDatagram(
             server.registry, server.ids, server.counters, address,
             std::span<const std::uint8_t>(buffer, static_cast<std::size_t>(length)), monotonicSeconds());
+        // Refusals are not logged one by one: a flood of them would flood the log. The status line
+        // counts them.
         if (result.outcome == PoseOutcome::Joined) {
             std::printf("join id=%u from %s\n", result.clientId, formatClientAddress(address).c_str());
         }
@@ -82,7 +83,9 @@ void tick(Server& server, double now) {
 
     gatherPlayers(server.registry, server.bots, server.players);
     std::uint8_t datagram[ReceiveBufferSize];
-    for (const Client& client : server.registry.clients) {
+    for (Client& client : server.registry.clients) {
+        // A client is sent only what its poses have earned, so forged poses cannot buy a stream.
+        if (!spendSnapshotCredit(client, server.counters)) continue;
         const std::size_t size = buildSnapshotFor(server.players, client.id, server.scratch, datagram);
         if (size == 0) continue;
         if (sendDatagram(server.socket, datagram, static_cast<int>(size), toEndpoint(client.address)) < 0) {
@@ -96,11 +99,16 @@ void tick(Server& server, double now) {
 void printStatus(const Server& server) {
     const std::size_t clients = server.registry.clients.size();
     const std::size_t bots = server.bots.bots.size();
-    std::printf("status players=%zu clients=%zu bots=%zu in=%llu out=%llu dropped=%llu send-failures=%llu\n",
-                clients + bots, clients, bots, static_cast<unsigned long long>(server.counters.datagramsIn),
-                static_cast<unsigned long long>(server.counters.datagramsOut),
-                static_cast<unsigned long long>(server.counters.dropped),
-                static_cast<unsigned long long>(server.counters.sendFailures));
+    const TrafficCounters& counters = server.counters;
+    std::printf(
+        "status players=%zu clients=%zu bots=%zu in=%llu out=%llu dropped=%llu send-failures=%llu "
+        "refused=%llu withheld=%llu\n",
+        clients + bots, clients, bots, static_cast<unsigned long long>(counters.datagramsIn),
+        static_cast<unsigned long long>(counters.datagramsOut),
+        static_cast<unsigned long long>(counters.dropped),
+        static_cast<unsigned long long>(counters.sendFailures),
+        static_cast<unsigned long long>(counters.refused),
+        static_cast<unsigned long long>(counters.withheld));
 }
 
 int run(const ServerOptions& options) {
@@ -122,6 +130,7 @@ int run(const ServerOptions& options) {
 
     Server server;
     server.options = options;
+    server.registry.maxClients = options.maxClients;
     server.socket = openUdpSocket();
     if (server.socket == InvalidSocketHandle) {
         std::fprintf(stderr, "brassmoor-server: cannot create a UDP socket: %s\n", lastSocketError().c_str());
@@ -138,15 +147,16 @@ int run(const ServerOptions& options) {
     }
 
     server.bots = makeBots(options.bots, options.seed, server.ids, options.arena);
-    std::printf("listening on %s:%u rate=%g bots=%u timeout=%g seed=%llu\n", options.bindAddress.c_str(),
-                unsigned{options.port}, options.rate, options.bots, options.timeoutSeconds,
-                static_cast<unsigned long long>(options.seed));
+    std::printf("listening on %s:%u rate=%g bots=%u timeout=%g seed=%llu max-clients=%zu\n",
+                options.bindAddress.c_str(), unsigned{options.port}, options.rate, options.bots,
+                options.timeoutSeconds, static_cast<unsigned long long>(options.seed), options.maxClients);
 
     const double period = 1.0 / options.rate;
     const double start = monotonicSeconds();
     server.lastBotStep = start;
     double nextTick = start;
-    double nextStatus = start + StatusInterval;
+    const double statusInterval = options.statusSeconds;
+    double nextStatus = start + statusInterval;
 
     while (stopRequest() == 0) {
         const double now = monotonicSeconds();
@@ -157,8 +167,8 @@ int run(const ServerOptions& options) {
         }
         if (now >= nextStatus) {
             printStatus(server);
-            nextStatus += StatusInterval;
-            if (nextStatus <= now) nextStatus = now + StatusInterval;
+            nextStatus += statusInterval;
+            if (nextStatus <= now) nextStatus = now + statusInterval;
         }
 
         const double wait = std::min(nextTick, nextStatus) - monotonicSeconds();
@@ -166,8 +176,8 @@ int run(const ServerOptions& options) {
             wait <= 0.0 ? 0
                         : static_cast<int>(std::min(std::ceil(wait * 1000.0), double{MaxWaitMilliseconds}));
         bool readable[1] = {false};
-        const int ready = waitForDatagrams(std::span<const SocketHandle>(&server.socket, 1), waitMilliseconds,
-                                           readable);
+        const int ready =
+            waitForDatagrams(std::span<const SocketHandle>(&server.socket, 1), waitMilliseconds, readable);
         if (ready > 0) {
             receiveWaiting(server);
         } else if (ready < 0) {

@@ -15,6 +15,9 @@ constexpr double MaxRate = 1000.0;
 constexpr std::uint32_t MaxBots = 10000;
 constexpr double MinTimeout = 0.1;
 constexpr double MaxTimeout = 86400.0;
+constexpr std::uint64_t MaxClientsLimit = 1000;
+constexpr double MinStatusSeconds = 0.1;
+constexpr double MaxStatusSeconds = 86400.0;
 
 std::optional<std::uint64_t> parseWhole(std::string_view text) {
     std::uint64_t value = 0;
@@ -72,6 +75,17 @@ std::string applyOption(std::string_view name, std::string_view value, ServerOpt
         if (!a || *a < 1.0 || *a > 60.0)
             return "--arena needs a half size from 1 to 60 units, not " + quoted(value);
         options.arena = static_cast<float>(*a);
+    } else if (name == "--max-clients") {
+        auto n = parseWhole(value);
+        if (!n || *n < 1 || *n > MaxClientsLimit)
+            return "--max-clients needs a whole number from 1 to 1000, not " + quoted(value);
+        options.maxClients = static_cast<std::size_t>(*n);
+    } else if (name == "--status") {
+        auto t = parseReal(value);
+        if (!t || *t < MinStatusSeconds || *t > MaxStatusSeconds) {
+            return "--status needs seconds from 0.1 to 86400, not " + quoted(value);
+        }
+        options.statusSeconds = *t;
     } else if (name == "--seed") {
         auto n = parseWhole(value);
         if (!n) return "--seed needs a whole number from 0 to 18446744073709551615, not " + quoted(value);
@@ -82,7 +96,8 @@ std::string applyOption(std::string_view name, std::string_view value, ServerOpt
 
 bool takesValue(std::string_view name) {
     return name == "--bind" || name == "--port" || name == "--rate" || name == "--bots" ||
-           name == "--timeout" || name == "--seed" || name == "--arena";
+           name == "--timeout" || name == "--seed" || name == "--arena" || name == "--max-clients" ||
+           name == "--status";
 }
 
 }  // namespace
@@ -135,17 +150,21 @@ OptionsResult parseServerOptions(std::span<const char* const> args) {
 
 std::string serverUsageText() {
     return "Usage: brassmoor-server [options]\n"
-           "Relays the players' poses: every client is sent a snapshot of all players at a steady rate.\n"
+           "Relays the players' poses: every client is sent a snapshot of all players at a steady rate,\n"
+           "but never more snapshots than the poses it has sent (one per pose, up to 3 banked).\n"
            "\n"
-           "  --bind ADDRESS   IPv4 address to listen on (default 0.0.0.0)\n"
-           "  --port N         UDP port to listen on (default 40123)\n"
-           "  --rate HZ        snapshots per second to each client (default 30)\n"
-           "  --bots N         simulated players walking about (default 0)\n"
-           "  --timeout SEC    forget a client silent this long (default 5)\n"
-           "  --seed N         seed for the simulated players' walks (default 1)\n"
-           "  --arena UNITS    the simulated players keep within +-UNITS of the centre (default 60)\n"
-           "  --help           print this and exit\n"
-           "  --version        print the version and exit\n"
+           "  --bind ADDRESS     IPv4 address to listen on (default 0.0.0.0)\n"
+           "  --port N           UDP port to listen on (default 40123)\n"
+           "  --rate HZ          snapshots per second to each client at most (default 30)\n"
+           "  --bots N           simulated players walking about (default 0)\n"
+           "  --timeout SEC      forget a client silent this long (default 5)\n"
+           "  --max-clients N    clients served at once, 1 to 1000; poses from further addresses\n"
+           "                     are refused until one is forgotten (default 64)\n"
+           "  --seed N           seed for the simulated players' walks (default 1)\n"
+           "  --arena UNITS      the simulated players keep within +-UNITS of the centre (default 60)\n"
+           "  --status SEC       seconds between status lines (default 5)\n"
+           "  --help             print this and exit\n"
+           "  --version          print the version and exit\n"
            "\n"
            "Stops cleanly on SIGINT or SIGTERM.\n";
 }

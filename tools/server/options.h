@@ -1,9 +1,12 @@
 // The server's command line: parsed into plain values, with a message for anything it cannot take.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
+
+#include "registry.h"
 
 namespace brassmoor {
 
@@ -15,6 +18,9 @@ struct ServerOptions {
     double timeoutSeconds = 5.0;  // a client silent this long is forgotten
     std::uint64_t seed = 1;       // for the bots' walks
     float arena = 60.0f;          // bots wander within +-this many units of the centre
+    // Clients served at once; a pose from a new address beyond this is refused.
+    std::size_t maxClients = DefaultMaxClients;
+    double statusSeconds = 5.0;  // between status lines
 };
 
 enum class OptionsStatus {

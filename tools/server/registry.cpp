@@ -1,4 +1,4 @@
-// The server's table of connected clients: joining, pose updates and forgetting the silent ones.
+// The server's table of clients: joining, pose updates, snapshot credit, forgetting the silent ones.
 #include "registry.h"
 
 #include <algorithm>
@@ -54,14 +54,29 @@ PoseResult acceptDatagram(ClientRegistry& registry, IdSource& ids, TrafficCounte
         Client* client = clientById(registry.clients, known->second);
         client->state = state;
         client->lastHeard = now;
+        client->snapshotCredit = std::min(client->snapshotCredit + 1, SnapshotCreditAllowance);
         return {PoseOutcome::Updated, client->id};
     }
 
+    // The known clients keep being served however many strangers knock; a stranger takes no id.
+    if (registry.clients.size() >= registry.maxClients) {
+        ++counters.refused;
+        return {PoseOutcome::Refused, 0};
+    }
     // Ids only grow, so appending keeps the list in id order.
     const std::uint32_t id = takeId(ids);
-    registry.clients.push_back(Client{id, from, state, now});
+    registry.clients.push_back(Client{id, from, state, now, 1});
     registry.idByAddress.emplace(key, id);
     return {PoseOutcome::Joined, id};
+}
+
+bool spendSnapshotCredit(Client& client, TrafficCounters& counters) {
+    if (client.snapshotCredit == 0) {
+        ++counters.withheld;
+        return false;
+    }
+    --client.snapshotCredit;
+    return true;
 }
 
 std::vector<Client> forgetSilentClients(ClientRegistry& registry, double now, double timeoutSeconds) {
