@@ -29,6 +29,7 @@ cmake --build "$build_dir" -j2
 
 # shellcheck source=../tests/robustness/sanitizer_env.sh
 source "$root/tests/robustness/sanitizer_env.sh"
-# The flood test measures the ordinary build's frame rates; under the sanitizers it would only be slow.
-ctest --test-dir "$build_dir" -j2 --output-on-failure --timeout 300 -E '^robustness_flood$'
+# The flood test measures the ordinary build's frame rates; under the sanitizers it would only be
+# slow. The soak measures memory growth, which AddressSanitizer's quarantine of freed memory makes.
+ctest --test-dir "$build_dir" -j2 --output-on-failure --timeout 300 -E '^(robustness_flood|soak)$'
 BRASSMOOR_SKIP_BUILD=1 "$root/scripts/check-leaks.sh"

@@ -11,7 +11,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${BUILD_DIR:-$root/build}
 
 "$root/scripts/build.sh"
+rm -f "$build_dir/soak-report.txt"
 ctest --test-dir "$build_dir" -j2 --output-on-failure
+# The soak's figures (tests/soak) for the log: CTest shows a passing test's output to nobody.
+if [ -f "$build_dir/soak-report.txt" ]; then
+  cat "$build_dir/soak-report.txt"
+fi
 if [ "${1:-}" = "--quick" ]; then
   exit 0
 fi

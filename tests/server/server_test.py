@@ -136,16 +136,14 @@ def exchange(sock, port, pose, timeout=DEADLINE):
     raise AssertionError("no snapshot arrived")
 
 
-def test_a_client_sees_itself_and_the_bots(start_server, client):
+def test_a_client_sees_the_bots_but_never_itself(start_server, client):
     server = start_server("--bots", "3")
     pose = pose_bytes(12.5, -3.25, 1.7, 0.75, 0.1)
     self_id, entries = exchange(client, server.port, pose)
 
-    assert len(entries) == 4
-    assert self_id in entries
-    # Bots take the first ids; the client's pose comes back exactly as sent.
+    # Bots take the first ids; selfId names the client, whose own entry is left out.
     assert self_id == 4
-    assert entries[self_id] == struct.unpack("<4f", struct.pack("<4f", 12.5, -3.25, 1.7, 0.75))
+    assert sorted(entries) == [1, 2, 3]
     for peer_id in (1, 2, 3):
         x, y, z, _ = entries[peer_id]
         assert -60.0 <= x <= 60.0 and -60.0 <= y <= 60.0
@@ -172,18 +170,24 @@ def test_two_clients_see_each_other_under_distinct_ids(start_server, client):
     server = start_server()
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as other:
         other.bind(("127.0.0.1", 0))
-        id_a, _ = exchange(client, server.port, pose_bytes(1.0, 1.0, 1.7, 0.0, 0.0))
-        id_b, _ = exchange(other, server.port, pose_bytes(2.0, 2.0, 1.7, 0.0, 0.0))
+        pose_a = pose_bytes(1.0, 1.0, 1.7, 0.0, 0.0)
+        pose_b = pose_bytes(12.5, -3.25, 1.7, 0.75, 0.1)
+        id_a, _ = exchange(client, server.port, pose_a)
+        id_b, _ = exchange(other, server.port, pose_b)
         assert id_a != id_b
-        # Once both are known, each snapshot lists both.
+        # Once both are known, each is sent the other alone, its pose exactly as received.
         end = time.monotonic() + DEADLINE
         while True:
-            self_id, entries = exchange(client, server.port, pose_bytes(1.0, 1.0, 1.7, 0.0, 0.0))
-            if len(entries) == 2:
+            self_id, entries = exchange(client, server.port, pose_a)
+            if entries:
                 break
             assert time.monotonic() < end
         assert self_id == id_a
-        assert entries[id_b][:2] == (2.0, 2.0)
+        assert entries == {id_b: struct.unpack("<4f", pose_b[5:21])}
+        drain(other)
+        self_id, entries = exchange(other, server.port, pose_b)
+        assert self_id == id_b
+        assert entries == {id_a: struct.unpack("<4f", pose_a[5:21])}
     assert server.stop() == 0
 
 
@@ -198,7 +202,7 @@ def test_garbage_is_dropped_and_the_server_goes_on(start_server, client):
             noisy.sendto(datagram, ("127.0.0.1", server.port))
         # Garbage alone makes nobody a client: the noisy socket is sent nothing.
         self_id, entries = exchange(client, server.port, good)
-        assert len(entries) == 2
+        assert len(entries) == 1 and self_id not in entries
         noisy.settimeout(0.0)
         with pytest.raises(BlockingIOError):
             noisy.recvfrom(8192)

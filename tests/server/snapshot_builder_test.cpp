@@ -35,24 +35,37 @@ std::vector<std::uint32_t> idRange(std::uint32_t first, std::uint32_t last) {
     return ids;
 }
 
-TEST(SnapshotEntries, ListEveryPlayerIncludingTheReceiverWhenThereIsRoom) {
+TEST(SnapshotEntries, ListEveryOtherPlayerButNeverTheReceiver) {
     std::vector<SnapshotEntry> chosen;
     selectSnapshotEntries(playersAlongX(3), 2, chosen);
-    EXPECT_EQ(idsOf(chosen), (std::vector<std::uint32_t>{1, 2, 3}));
-    EXPECT_EQ(chosen[1].state.x, 2.0f);
+    EXPECT_EQ(idsOf(chosen), (std::vector<std::uint32_t>{1, 3}));
+    EXPECT_EQ(chosen[1].state.x, 3.0f);
 }
 
-TEST(SnapshotEntries, TwoHundredFourPlayersAllFit) {
-    std::vector<SnapshotEntry> chosen;
-    selectSnapshotEntries(playersAlongX(204), 1, chosen);
-    EXPECT_EQ(idsOf(chosen), idRange(1, 204));
+TEST(SnapshotEntries, TheReceiverAloneGetsAnEmptyList) {
+    std::vector<SnapshotEntry> chosen{SnapshotEntry{9, PeerState{}}};  // left over from an earlier call
+    selectSnapshotEntries(playersAlongX(1), 1, chosen);
+    EXPECT_TRUE(chosen.empty());
 }
 
-TEST(SnapshotEntries, OneTooManyLeavesOutTheReceiverFirst) {
+TEST(SnapshotEntries, AnUnknownReceiverIsSentEveryPlayer) {
     std::vector<SnapshotEntry> chosen;
-    selectSnapshotEntries(playersAlongX(205), 100, chosen);
+    selectSnapshotEntries(playersAlongX(4), 99, chosen);
+    EXPECT_EQ(idsOf(chosen), idRange(1, 4));
+}
+
+TEST(SnapshotEntries, TwoHundredFourOthersAllFit) {
+    std::vector<SnapshotEntry> chosen;
+    selectSnapshotEntries(playersAlongX(205), 1, chosen);
+    EXPECT_EQ(idsOf(chosen), idRange(2, 205));
+}
+
+TEST(SnapshotEntries, OneOtherTooManyLeavesOutTheFarthest) {
+    std::vector<SnapshotEntry> chosen;
+    selectSnapshotEntries(playersAlongX(206), 100, chosen);
+    // Standing at x = 100, id 206 (106 away) is farther than id 1 (99 away).
     std::vector<std::uint32_t> expected = idRange(1, 205);
-    expected.erase(expected.begin() + 99);  // id 100
+    expected.erase(expected.begin() + 99);  // id 100, the receiver
     EXPECT_EQ(idsOf(chosen), expected);
 }
 
@@ -97,12 +110,13 @@ TEST(SnapshotBytes, SmallSnapshotIsLaidOutFieldByField) {
     const std::vector<SnapshotEntry> players = {
         {3, PeerState{1.0f, -2.0f, 1.7f, 0.5f}},
         {7, PeerState{0.0f, 4.0f, 1.7f, -1.0f}},
+        {9, PeerState{8.0f, 8.0f, 1.7f, 0.0f}},  // the receiver: named by selfId, not listed
     };
     std::vector<SnapshotEntry> scratch;
     std::array<std::uint8_t, ReceiveBufferSize> out{};
-    const std::size_t size = buildSnapshotFor(players, 7, scratch, out);
+    const std::size_t size = buildSnapshotFor(players, 9, scratch, out);
     const std::array<std::uint8_t, 51> expected = {
-        'K',  'V',  '0',  '1',  0x02, 0x07, 0x00, 0x00, 0x00,  // selfId 7
+        'K',  'V',  '0',  '1',  0x02, 0x09, 0x00, 0x00, 0x00,  // selfId 9
         0x02, 0x00,                                            // two entries
         0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x00, 0xC0, 0x9A, 0x99,
         0xD9, 0x3F, 0x00, 0x00, 0x00, 0x3F, 0x07, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,

@@ -23,17 +23,16 @@ void gatherPlayers(const ClientRegistry& registry, const BotWorld& bots,
 
 void selectSnapshotEntries(std::span<const SnapshotEntry> players, std::uint32_t receiverId,
                            std::vector<SnapshotEntry>& chosen, std::size_t maxEntries) {
-    chosen.assign(players.begin(), players.end());
-    if (chosen.size() <= maxEntries) return;
-
+    chosen.clear();
     float centreX = 0.0f;
     float centreY = 0.0f;
-    if (auto self = std::find_if(chosen.begin(), chosen.end(),
-                                 [&](const SnapshotEntry& e) { return e.peerId == receiverId; });
-        self != chosen.end()) {
-        centreX = self->state.x;
-        centreY = self->state.y;
-        chosen.erase(self);
+    for (const SnapshotEntry& player : players) {
+        if (player.peerId == receiverId) {
+            centreX = player.state.x;
+            centreY = player.state.y;
+        } else {
+            chosen.push_back(player);
+        }
     }
     if (chosen.size() <= maxEntries) return;
 

@@ -1,8 +1,9 @@
 // Chooses what each client's snapshot lists and writes it out.
 //
-// A snapshot lists every player the server knows, bots included, and the receiver itself (the client
-// recognises its own entry by selfId). A client reads at most MaxSnapshotEntries entries, so when
-// there are more players the receiver's own entry is left out first, then those farthest from it.
+// A snapshot lists every player the server knows, bots included, except the receiver itself: selfId
+// carries the receiver's id, and its own entry is never listed, so a damaged selfId or entry id
+// cannot make the client count itself. A client reads at most MaxSnapshotEntries entries, so when
+// there are more other players those farthest from the receiver are left out.
 #pragma once
 
 #include <cstddef>
@@ -19,9 +20,9 @@ namespace brassmoor {
 // Every known player, clients and bots, in ascending id order.
 void gatherPlayers(const ClientRegistry& registry, const BotWorld& bots, std::vector<SnapshotEntry>& players);
 
-// The entries of the snapshot for `receiverId`, in ascending id order, at most `maxEntries` of them.
-// `players` must be in ascending id order. When the receiver is not among them, distances are
-// measured from the origin.
+// The entries of the snapshot for `receiverId`: every player but the receiver, in ascending id order,
+// at most `maxEntries` of them (the nearest to the receiver). `players` must be in ascending id order.
+// When the receiver is not among them, distances are measured from the origin.
 void selectSnapshotEntries(std::span<const SnapshotEntry> players, std::uint32_t receiverId,
                            std::vector<SnapshotEntry>& chosen, std::size_t maxEntries = MaxSnapshotEntries);
 

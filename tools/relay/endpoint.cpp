@@ -1,0 +1,55 @@
+// IPv4 endpoints as the relay's command line and log lines write them: "a.b.c.d:port".
+#include "endpoint.h"
+
+#include <charconv>
+
+namespace brassmoor {
+
+namespace {
+
+// A decimal number of 1 to `maxDigits` digits, without a leading zero, at most `maxValue`;
+// consumed from the front of `text`.
+bool takeNumber(std::string_view& text, std::size_t maxDigits, std::uint32_t maxValue, std::uint32_t& value) {
+    std::size_t digits = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9')
+        ++digits;
+    if (digits == 0 || digits > maxDigits || (digits > 1 && text.front() == '0')) return false;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + digits, value);
+    if (error != std::errc{} || end != text.data() + digits || value > maxValue) return false;
+    text.remove_prefix(digits);
+    return true;
+}
+
+}  // namespace
+
+bool operator==(const Ipv4Endpoint& a, const Ipv4Endpoint& b) {
+    return a.address == b.address && a.port == b.port;
+}
+
+bool parseIpv4Endpoint(std::string_view text, Ipv4Endpoint& endpoint) {
+    std::uint32_t address = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (text.empty() || text.front() != '.') return false;
+            text.remove_prefix(1);
+        }
+        std::uint32_t byte = 0;
+        if (!takeNumber(text, 3, 255, byte)) return false;
+        address = (address << 8) | byte;
+    }
+    if (text.empty() || text.front() != ':') return false;
+    text.remove_prefix(1);
+    std::uint32_t port = 0;
+    if (!takeNumber(text, 5, 65535, port) || !text.empty()) return false;
+    endpoint = Ipv4Endpoint{address, static_cast<std::uint16_t>(port)};
+    return true;
+}
+
+std::string formatIpv4Endpoint(const Ipv4Endpoint& endpoint) {
+    const std::uint32_t a = endpoint.address;
+    return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 0xFF) + "." +
+           std::to_string((a >> 8) & 0xFF) + "." + std::to_string(a & 0xFF) + ":" +
+           std::to_string(endpoint.port);
+}
+
+}  // namespace brassmoor
