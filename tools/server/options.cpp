@@ -150,8 +150,9 @@ OptionsResult parseServerOptions(std::span<const char* const> args) {
 
 std::string serverUsageText() {
     return "Usage: brassmoor-server [options]\n"
-           "Relays the players' poses: every client is sent a snapshot of all the other players at a steady rate,\n"
-           "but never more snapshots than the poses it has sent (one per pose, up to 3 banked).\n"
+           "Relays the players' poses: every client is sent a snapshot of all the other players at a\n"
+           "steady rate, but never more snapshots than the poses it has sent\n"
+           "(one per pose, up to 3 banked).\n"
            "\n"
            "  --bind ADDRESS     IPv4 address to listen on (default 0.0.0.0)\n"
            "  --port N           UDP port to listen on (default 40123)\n"
