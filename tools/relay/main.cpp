@@ -2,7 +2,6 @@
 // client has a socket of its own towards the server; the loop waits through the socket layer until a
 // datagram arrives or a held one is due, and ends on a stop request (Ctrl-C or SIGTERM).
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -11,6 +10,7 @@
 
 #include "impairment_switch.h"
 #include "line_output.h"
+#include "monotonic_clock.h"
 #include "net/socket_layer.h"
 #include "relay_core.h"
 #include "relay_options.h"
@@ -26,11 +26,6 @@ constexpr int MaxWaitMilliseconds = 200;
 constexpr int MaxDatagramsPerSocketPerWake = 1000;
 // Any UDP datagram fits, so one longer than the relay carries is still read whole and counted.
 constexpr std::size_t ReceiveCapacity = 65536;
-
-double monotonicSeconds() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
 
 Ipv4Endpoint toIpv4Endpoint(const sockaddr_in& endpoint) {
     return Ipv4Endpoint{ntohl(endpoint.sin_addr.s_addr), ntohs(endpoint.sin_port)};

@@ -1,9 +1,10 @@
 // The relay's command line: parsed into plain values, with a message for anything it cannot take.
 #include "relay_options.h"
 
-#include <charconv>
 #include <cmath>
 #include <string_view>
+
+#include "option_values.h"
 
 namespace brassmoor {
 
@@ -32,26 +33,6 @@ enum class Scope { Both, Up, Down };
 struct ImpairmentValues {
     std::optional<double> values[3][ImpairmentSettingCount];  // by Scope, then by setting
 };
-
-std::optional<std::uint64_t> parseWhole(std::string_view text) {
-    std::uint64_t value = 0;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc{} || ptr != end) return std::nullopt;
-    return value;
-}
-
-std::optional<double> parseReal(std::string_view text) {
-    double value = 0.0;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc{} || ptr != end || !std::isfinite(value)) return std::nullopt;
-    return value;
-}
-
-std::string quoted(std::string_view text) {
-    return "'" + std::string(text) + "'";
-}
 
 // The impairment setting an option names, with its scope; null when it names none.
 const ImpairmentSetting* findImpairmentSetting(std::string_view name, Scope& scope) {

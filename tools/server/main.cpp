@@ -1,13 +1,13 @@
 // brassmoor-server: the socket loop around the server core, paced by the socket layer's wait and
 // ended by a stop request (Ctrl-C or SIGTERM).
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
 #include "bots.h"
 #include "line_output.h"
+#include "monotonic_clock.h"
 #include "net/datagram.h"
 #include "net/socket_layer.h"
 #include "options.h"
@@ -25,11 +25,6 @@ constexpr int MaxDatagramsPerWake = 1000;
 // The bots catch up at most this much time in one tick (the longest tick at the lowest rate), so a
 // process that was stopped for a long while does not stall to replay it.
 constexpr double MaxBotStep = 10.0;
-
-double monotonicSeconds() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
 
 ClientAddress toClientAddress(const sockaddr_in& endpoint) {
     return ClientAddress{ntohl(endpoint.sin_addr.s_addr), ntohs(endpoint.sin_port)};

@@ -1,10 +1,11 @@
 // The server's command line: parsed into plain values, with a message for anything it cannot take.
 #include "options.h"
 
-#include <charconv>
 #include <cmath>
 #include <optional>
 #include <string_view>
+
+#include "option_values.h"
 
 namespace brassmoor {
 
@@ -18,26 +19,6 @@ constexpr double MaxTimeout = 86400.0;
 constexpr std::uint64_t MaxClientsLimit = 1000;
 constexpr double MinStatusSeconds = 0.1;
 constexpr double MaxStatusSeconds = 86400.0;
-
-std::optional<std::uint64_t> parseWhole(std::string_view text) {
-    std::uint64_t value = 0;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc{} || ptr != end) return std::nullopt;
-    return value;
-}
-
-std::optional<double> parseReal(std::string_view text) {
-    double value = 0.0;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc{} || ptr != end || !std::isfinite(value)) return std::nullopt;
-    return value;
-}
-
-std::string quoted(std::string_view text) {
-    return "'" + std::string(text) + "'";
-}
 
 OptionsResult failure(std::string message) {
     return OptionsResult{OptionsStatus::Error, {}, std::move(message)};
