@@ -1,16 +1,19 @@
 """Black-box tests of brassmoor-relay over loopback: a UDP echo "server" and plain "clients" on free
 ports, the relay between them."""
 import os
-import queue
 import re
 import select
 import signal
 import socket
 import subprocess
+import sys
 import threading
 import time
 
 import pytest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from program_lines import ProgramLines  # noqa: E402
 
 RELAY = os.environ.get("BRASSMOOR_RELAY", "brassmoor-relay")
 DEADLINE = 10.0  # seconds allowed for anything the relay should do promptly
@@ -91,45 +94,16 @@ class Client:
         self.sock.close()
 
 
-class RunningRelay:
+class RunningRelay(ProgramLines):
     """The relay between a fresh echo server and its clients, with its output lines gathered."""
 
     def __init__(self, *args, server_port=None, listen="127.0.0.1:0"):
         self.echo = EchoServer() if server_port is None else None
         port = server_port if server_port is not None else self.echo.port
-        self.proc = subprocess.Popen(
-            [RELAY, "--listen", listen, "--server", f"127.0.0.1:{port}", *args],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        self.lines = queue.Queue()
-        self.seen = []
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
+        super().__init__([RELAY, "--listen", listen, "--server", f"127.0.0.1:{port}", *args], DEADLINE)
         self.clients = []
         line = self.wait_for_line(r"^listening on 127\.0\.0\.1:\d+ ")
         self.port = int(re.search(r":(\d+) ", line).group(1))
-
-    def _read(self):
-        for line in self.proc.stdout:
-            self.lines.put(line.rstrip("\n"))
-
-    def wait_for_line(self, pattern, timeout=DEADLINE, after=0):
-        """The first line matching `pattern` among those from index `after` on."""
-        regex = re.compile(pattern)
-        for line in self.seen[after:]:
-            if regex.search(line):
-                return line
-        end = time.monotonic() + timeout
-        while True:
-            left = end - time.monotonic()
-            if left <= 0:
-                raise AssertionError(f"no line matching {pattern!r}; saw {self.seen!r}")
-            try:
-                line = self.lines.get(timeout=left)
-            except queue.Empty:
-                continue
-            self.seen.append(line)
-            if regex.search(line):
-                return line
 
     def client(self):
         client = Client(self.port)
@@ -138,24 +112,13 @@ class RunningRelay:
 
     def stop(self, sig=signal.SIGTERM):
         """Stops the relay; returns its exit status and its final counters."""
-        self.proc.send_signal(sig)
-        try:
-            status = self.proc.wait(timeout=DEADLINE)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
-            raise
+        status = super().stop(sig)
         self.reader.join(timeout=DEADLINE)
         stopping = self.wait_for_line(rf"^stopping on signal {int(sig)}$")
         return status, parse_status(self.wait_for_line(r"^status ", after=self.seen.index(stopping) + 1))
 
     def close(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
-        self.reader.join(timeout=DEADLINE)
-        self.proc.stdout.close()
-        self.proc.stderr.close()
+        super().close()
         for client in self.clients:
             client.close()
         if self.echo is not None:

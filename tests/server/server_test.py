@@ -1,15 +1,17 @@
 """Black-box tests of brassmoor-server over loopback: joining, snapshots, garbage, timeouts, signals."""
 import os
-import queue
 import re
 import signal
 import socket
 import struct
 import subprocess
-import threading
+import sys
 import time
 
 import pytest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from program_lines import ProgramLines  # noqa: E402
 
 SERVER = os.environ.get("BRASSMOOR_SERVER", "brassmoor-server")
 DEADLINE = 10.0  # seconds allowed for anything the server should do promptly
@@ -36,57 +38,12 @@ def parse_snapshot(data):
     return self_id, entries
 
 
-class RunningServer:
+class RunningServer(ProgramLines):
     """The server process with its output lines gathered by a reader thread."""
 
     def __init__(self, *args):
         self.port = free_udp_port()
-        self.proc = subprocess.Popen(
-            [SERVER, "--bind", "127.0.0.1", "--port", str(self.port), *args],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        self.lines = queue.Queue()
-        self.seen = []
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
-
-    def _read(self):
-        for line in self.proc.stdout:
-            self.lines.put(line.rstrip("\n"))
-
-    def wait_for_line(self, pattern, timeout=DEADLINE):
-        regex = re.compile(pattern)
-        for line in self.seen:
-            if regex.search(line):
-                return line
-        end = time.monotonic() + timeout
-        while True:
-            left = end - time.monotonic()
-            if left <= 0:
-                raise AssertionError(f"no line matching {pattern!r}; saw {self.seen!r}")
-            try:
-                line = self.lines.get(timeout=left)
-            except queue.Empty:
-                continue
-            self.seen.append(line)
-            if regex.search(line):
-                return line
-
-    def stop(self, sig=signal.SIGTERM):
-        self.proc.send_signal(sig)
-        try:
-            return self.proc.wait(timeout=DEADLINE)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
-            raise
-
-    def close(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
-        self.reader.join(timeout=DEADLINE)
-        self.proc.stdout.close()
-        self.proc.stderr.close()
+        super().__init__([SERVER, "--bind", "127.0.0.1", "--port", str(self.port), *args], DEADLINE)
 
 
 @pytest.fixture
