@@ -81,7 +81,7 @@ ClientAddress readSource(Script& script) {
 using AddressKey = std::pair<std::uint32_t, std::uint16_t>;
 
 AddressKey keyOf(const ClientAddress& address) {
-    return {address.ipv4, address.port};
+    return {address.address, address.port};
 }
 
 std::uint32_t floatBits(float value) {

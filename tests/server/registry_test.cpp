@@ -37,7 +37,7 @@ struct RegistryFixture : ::testing::Test {
         for (Client& c : registry.clients) {
             if (c.address == address) return c;
         }
-        ADD_FAILURE() << formatClientAddress(address) << " is not a client";
+        ADD_FAILURE() << formatIpv4Endpoint(address) << " is not a client";
         return notAClient;
     }
     Client notAClient{};
@@ -103,9 +103,9 @@ TEST_F(ClientIds, FindClientByIdKnowsOnlyThePresentOnes) {
 }
 
 TEST(ClientAddressText, IsDottedDecimalWithPort) {
-    EXPECT_EQ(formatClientAddress(ClientAddress{0x7F000001, 5555}), "127.0.0.1:5555");
-    EXPECT_EQ(formatClientAddress(ClientAddress{0xC0A8FF0A, 65535}), "192.168.255.10:65535");
-    EXPECT_EQ(formatClientAddress(ClientAddress{0, 0}), "0.0.0.0:0");
+    EXPECT_EQ(formatIpv4Endpoint(ClientAddress{0x7F000001, 5555}), "127.0.0.1:5555");
+    EXPECT_EQ(formatIpv4Endpoint(ClientAddress{0xC0A8FF0A, 65535}), "192.168.255.10:65535");
+    EXPECT_EQ(formatIpv4Endpoint(ClientAddress{0, 0}), "0.0.0.0:0");
 }
 
 using PoseAcceptance = RegistryFixture;

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "endpoint.h"
+#include "ipv4_endpoint.h"
 #include "held_schedule.h"
 
 namespace brassmoor {

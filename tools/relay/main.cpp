@@ -14,6 +14,7 @@
 #include "net/socket_layer.h"
 #include "relay_core.h"
 #include "relay_options.h"
+#include "socket_address.h"
 #include "stop_request.h"
 
 namespace brassmoor {
@@ -26,18 +27,6 @@ constexpr int MaxWaitMilliseconds = 200;
 constexpr int MaxDatagramsPerSocketPerWake = 1000;
 // Any UDP datagram fits, so one longer than the relay carries is still read whole and counted.
 constexpr std::size_t ReceiveCapacity = 65536;
-
-Ipv4Endpoint toIpv4Endpoint(const sockaddr_in& endpoint) {
-    return Ipv4Endpoint{ntohl(endpoint.sin_addr.s_addr), ntohs(endpoint.sin_port)};
-}
-
-sockaddr_in toSocketAddress(const Ipv4Endpoint& endpoint) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(endpoint.port);
-    address.sin_addr.s_addr = htonl(endpoint.address);
-    return address;
-}
 
 struct Relay {
     RelayOptions options;

@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "endpoint.h"
+#include "ipv4_endpoint.h"
 #include "impairment.h"
 
 namespace brassmoor {

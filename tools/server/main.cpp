@@ -13,6 +13,7 @@
 #include "options.h"
 #include "registry.h"
 #include "snapshot_builder.h"
+#include "socket_address.h"
 #include "stop_request.h"
 
 namespace brassmoor {
@@ -25,18 +26,6 @@ constexpr int MaxDatagramsPerWake = 1000;
 // The bots catch up at most this much time in one tick (the longest tick at the lowest rate), so a
 // process that was stopped for a long while does not stall to replay it.
 constexpr double MaxBotStep = 10.0;
-
-ClientAddress toClientAddress(const sockaddr_in& endpoint) {
-    return ClientAddress{ntohl(endpoint.sin_addr.s_addr), ntohs(endpoint.sin_port)};
-}
-
-sockaddr_in toEndpoint(const ClientAddress& address) {
-    sockaddr_in endpoint{};
-    endpoint.sin_family = AF_INET;
-    endpoint.sin_port = htons(address.port);
-    endpoint.sin_addr.s_addr = htonl(address.ipv4);
-    return endpoint;
-}
 
 struct Server {
     ServerOptions options;
@@ -56,14 +45,14 @@ void receiveWaiting(Server& server) {
         sockaddr_in from{};
         const int length = receiveDatagramFrom(server.socket, buffer, static_cast<int>(sizeof buffer), from);
         if (length < 0) return;  // nothing more queued, or an error that ends this wake-up's reading
-        const ClientAddress address = toClientAddress(from);
+        const ClientAddress address = toIpv4Endpoint(from);
         const PoseResult result = acceptDatagram(
             server.registry, server.ids, server.counters, address,
             std::span<const std::uint8_t>(buffer, static_cast<std::size_t>(length)), monotonicSeconds());
         // Refusals are not logged one by one: a flood of them would flood the log. The status line
         // counts them.
         if (result.outcome == PoseOutcome::Joined) {
-            std::printf("join id=%u from %s\n", result.clientId, formatClientAddress(address).c_str());
+            std::printf("join id=%u from %s\n", result.clientId, formatIpv4Endpoint(address).c_str());
         }
     }
 }
@@ -83,7 +72,8 @@ void tick(Server& server, double now) {
         if (!spendSnapshotCredit(client, server.counters)) continue;
         const std::size_t size = buildSnapshotFor(server.players, client.id, server.scratch, datagram);
         if (size == 0) continue;
-        if (sendDatagram(server.socket, datagram, static_cast<int>(size), toEndpoint(client.address)) < 0) {
+        if (sendDatagram(server.socket, datagram, static_cast<int>(size), toSocketAddress(client.address)) <
+            0) {
             ++server.counters.sendFailures;
         } else {
             ++server.counters.datagramsOut;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "ipv4_endpoint.h"
 #include "option_values.h"
 
 namespace brassmoor {
@@ -84,21 +85,8 @@ bool takesValue(std::string_view name) {
 }  // namespace
 
 bool isDottedIpv4(const std::string& text) {
-    std::string_view rest = text;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (rest.empty() || rest.front() != '.') return false;
-            rest.remove_prefix(1);
-        }
-        std::size_t digits = 0;
-        while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9')
-            ++digits;
-        if (digits == 0 || digits > 3 || (digits > 1 && rest.front() == '0')) return false;
-        auto value = parseWhole(rest.substr(0, digits));
-        if (!value || *value > 255) return false;
-        rest.remove_prefix(digits);
-    }
-    return rest.empty();
+    std::uint32_t address = 0;
+    return parseIpv4Address(text, address);
 }
 
 OptionsResult parseServerOptions(std::span<const char* const> args) {

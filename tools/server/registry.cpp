@@ -2,14 +2,13 @@
 #include "registry.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace brassmoor {
 
 namespace {
 
 std::uint64_t addressKey(const ClientAddress& address) {
-    return (std::uint64_t{address.ipv4} << 16) | address.port;
+    return (std::uint64_t{address.address} << 16) | address.port;
 }
 
 // The list is kept in id order, so a binary search finds a client.
@@ -21,18 +20,6 @@ auto clientById(Clients& clients, std::uint32_t id) {
 }
 
 }  // namespace
-
-bool operator==(const ClientAddress& a, const ClientAddress& b) {
-    return a.ipv4 == b.ipv4 && a.port == b.port;
-}
-
-std::string formatClientAddress(const ClientAddress& address) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", (address.ipv4 >> 24) & 0xFFu,
-                  (address.ipv4 >> 16) & 0xFFu, (address.ipv4 >> 8) & 0xFFu, address.ipv4 & 0xFFu,
-                  unsigned{address.port});
-    return text;
-}
 
 std::uint32_t takeId(IdSource& ids) {
     // After 2^32 - 1 ids the counter would wrap and repeat; a run never gets near that.

@@ -18,20 +18,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ipv4_endpoint.h"
 #include "net/datagram.h"
 
 namespace brassmoor {
 
 // Where a client's datagrams come from, both numbers in host byte order.
-struct ClientAddress {
-    std::uint32_t ipv4;
-    std::uint16_t port;
-};
-
-bool operator==(const ClientAddress& a, const ClientAddress& b);
-
-// "a.b.c.d:port"
-std::string formatClientAddress(const ClientAddress& address);
+using ClientAddress = Ipv4Endpoint;
 
 // Hands out player ids for clients and bots alike: 1, 2, 3, ... and never the same one twice.
 struct IdSource {

@@ -1,5 +1,5 @@
-// IPv4 endpoints as the relay's command line and log lines write them: "a.b.c.d:port".
-#include "endpoint.h"
+// IPv4 addresses and endpoints in text: strict dotted decimal, so nothing ambiguous is taken.
+#include "ipv4_endpoint.h"
 
 #include <charconv>
 
@@ -26,8 +26,11 @@ bool operator==(const Ipv4Endpoint& a, const Ipv4Endpoint& b) {
     return a.address == b.address && a.port == b.port;
 }
 
-bool parseIpv4Endpoint(std::string_view text, Ipv4Endpoint& endpoint) {
-    std::uint32_t address = 0;
+namespace {
+
+// Takes the dotted address from the front of `text`.
+bool takeIpv4Address(std::string_view& text, std::uint32_t& address) {
+    std::uint32_t taken = 0;
     for (int part = 0; part < 4; ++part) {
         if (part > 0) {
             if (text.empty() || text.front() != '.') return false;
@@ -35,8 +38,24 @@ bool parseIpv4Endpoint(std::string_view text, Ipv4Endpoint& endpoint) {
         }
         std::uint32_t byte = 0;
         if (!takeNumber(text, 3, 255, byte)) return false;
-        address = (address << 8) | byte;
+        taken = (taken << 8) | byte;
     }
+    address = taken;
+    return true;
+}
+
+}  // namespace
+
+bool parseIpv4Address(std::string_view text, std::uint32_t& address) {
+    std::uint32_t taken = 0;
+    if (!takeIpv4Address(text, taken) || !text.empty()) return false;
+    address = taken;
+    return true;
+}
+
+bool parseIpv4Endpoint(std::string_view text, Ipv4Endpoint& endpoint) {
+    std::uint32_t address = 0;
+    if (!takeIpv4Address(text, address)) return false;
     if (text.empty() || text.front() != ':') return false;
     text.remove_prefix(1);
     std::uint32_t port = 0;

@@ -1,4 +1,4 @@
-// IPv4 endpoints as the relay's command line and log lines write them: "a.b.c.d:port".
+// IPv4 addresses and endpoints as the helper programs read and write them: "a.b.c.d", "a.b.c.d:port".
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,11 @@ struct Ipv4Endpoint {
 
 bool operator==(const Ipv4Endpoint& a, const Ipv4Endpoint& b);
 
-// Four dot-separated decimal numbers 0 to 255 (no leading zeros), a colon and a port 0 to 65535.
+// Four dot-separated decimal numbers 0 to 255, without leading zeros, and nothing else: true, with
+// the address in host byte order. False, leaving `address` alone, for anything else.
+bool parseIpv4Address(std::string_view text, std::uint32_t& address);
+
+// An address as parseIpv4Address takes it, a colon and a port 0 to 65535.
 // False, leaving `endpoint` alone, for anything else.
 bool parseIpv4Endpoint(std::string_view text, Ipv4Endpoint& endpoint);
 
