@@ -2,13 +2,12 @@
 #include "net/datagram.h"
 
 #include <algorithm>
-#include <bit>
+
+#include "net/wire_bytes.h"
 
 namespace brassmoor {
 
 namespace {
-
-constexpr std::array<std::uint8_t, 4> Magic = {'K', 'V', '0', '1'};
 
 // Offsets inside a pose datagram.
 constexpr std::size_t PoseXOffset = 5;
@@ -18,7 +17,6 @@ constexpr std::size_t PoseYawOffset = 17;
 constexpr std::size_t PosePitchOffset = 21;
 
 // Offsets inside a snapshot header and inside one entry.
-constexpr std::size_t TypeOffset = 4;
 constexpr std::size_t SelfIdOffset = 5;
 constexpr std::size_t PeerCountOffset = 9;
 constexpr std::size_t EntryPeerIdOffset = 0;
@@ -27,50 +25,11 @@ constexpr std::size_t EntryYOffset = 8;
 constexpr std::size_t EntryZOffset = 12;
 constexpr std::size_t EntryYawOffset = 16;
 
-// Little-endian whatever the host's byte order: every value goes through shifts.
-void putU16(std::uint8_t* at, std::uint16_t value) {
-    at[0] = static_cast<std::uint8_t>(value & 0xFFu);
-    at[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void putU32(std::uint8_t* at, std::uint32_t value) {
-    at[0] = static_cast<std::uint8_t>(value & 0xFFu);
-    at[1] = static_cast<std::uint8_t>((value >> 8) & 0xFFu);
-    at[2] = static_cast<std::uint8_t>((value >> 16) & 0xFFu);
-    at[3] = static_cast<std::uint8_t>(value >> 24);
-}
-
-void putF32(std::uint8_t* at, float value) {
-    putU32(at, std::bit_cast<std::uint32_t>(value));
-}
-
-std::uint16_t getU16(const std::uint8_t* at) {
-    return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
-}
-
-std::uint32_t getU32(const std::uint8_t* at) {
-    return static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
-           (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
-}
-
-float getF32(const std::uint8_t* at) {
-    return std::bit_cast<float>(getU32(at));
-}
-
-void putHeader(std::uint8_t* at, std::uint8_t type) {
-    std::copy(Magic.begin(), Magic.end(), at);
-    at[TypeOffset] = type;
-}
-
-bool hasHeader(std::span<const std::uint8_t> bytes, std::uint8_t type) {
-    return std::equal(Magic.begin(), Magic.end(), bytes.begin()) && bytes[TypeOffset] == type;
-}
-
 }  // namespace
 
 std::array<std::uint8_t, PoseDatagramSize> encodePoseDatagram(const PoseDatagram& pose) {
     std::array<std::uint8_t, PoseDatagramSize> bytes{};
-    putHeader(bytes.data(), PoseDatagramType);
+    putDatagramHeader(bytes.data(), PoseDatagramType);
     putF32(bytes.data() + PoseXOffset, pose.x);
     putF32(bytes.data() + PoseYOffset, pose.y);
     putF32(bytes.data() + PoseZOffset, pose.z);
@@ -80,7 +39,7 @@ std::array<std::uint8_t, PoseDatagramSize> encodePoseDatagram(const PoseDatagram
 }
 
 bool decodePoseDatagram(std::span<const std::uint8_t> bytes, PoseDatagram& pose) {
-    if (bytes.size() != PoseDatagramSize || !hasHeader(bytes, PoseDatagramType)) {
+    if (bytes.size() != PoseDatagramSize || !hasDatagramHeader(bytes, PoseDatagramType)) {
         return false;
     }
     pose.x = getF32(bytes.data() + PoseXOffset);
@@ -93,7 +52,7 @@ bool decodePoseDatagram(std::span<const std::uint8_t> bytes, PoseDatagram& pose)
 
 bool decodeSnapshotDatagram(std::span<const std::uint8_t> bytes, SnapshotDatagram& snapshot) {
     // The length is checked first, so the header reads below stay inside the bytes.
-    if (bytes.size() < SnapshotHeaderSize || !hasHeader(bytes, SnapshotDatagramType)) {
+    if (bytes.size() < SnapshotHeaderSize || !hasDatagramHeader(bytes, SnapshotDatagramType)) {
         return false;
     }
     snapshot.selfId = getU32(bytes.data() + SelfIdOffset);
@@ -127,7 +86,7 @@ std::size_t encodeSnapshotDatagram(std::uint32_t selfId, std::span<const Snapsho
         return 0;
     }
     std::uint8_t* bytes = out.data();
-    putHeader(bytes, SnapshotDatagramType);
+    putDatagramHeader(bytes, SnapshotDatagramType);
     putU32(bytes + SelfIdOffset, selfId);
     putU16(bytes + PeerCountOffset, static_cast<std::uint16_t>(entries.size()));
     std::uint8_t* at = bytes + SnapshotHeaderSize;

@@ -17,7 +17,7 @@ RelayOptionsResult parse(std::initializer_list<const char*> rest) {
 
 TEST(RelayOptionsParsing, OnlyTheServerGivesTheDefaults) {
     const RelayOptionsResult result = parse({"--server", "127.0.0.1:40124"});
-    ASSERT_EQ(result.command, RelayCommand::Run) << result.error;
+    ASSERT_EQ(result.action, CommandLineAction::Run) << result.error;
     const RelayOptions& o = result.options;
     EXPECT_EQ(o.server, (Ipv4Endpoint{0x7F000001, 40124}));
     EXPECT_EQ(o.listen, (Ipv4Endpoint{0, 40123}));
@@ -62,7 +62,7 @@ TEST(RelayOptionsParsing, TakesEveryOptionForBothDirections) {
                                              "2.5",
                                              "--max-held",
                                              "16384"});
-    ASSERT_EQ(result.command, RelayCommand::Run) << result.error;
+    ASSERT_EQ(result.action, CommandLineAction::Run) << result.error;
     const RelayOptions& o = result.options;
     EXPECT_EQ(o.listen, (Ipv4Endpoint{0x0A000001, 0}));
     EXPECT_EQ(o.server, (Ipv4Endpoint{0x0A000002, 9}));
@@ -90,7 +90,7 @@ TEST(RelayOptionsParsing, ADirectionsOwnValueBeatsTheSharedOneInEitherOrder) {
           std::vector<const char*>{"brassmoor-relay", "--up-loss", "0.1", "--delay", "10", "--down-delay",
                                    "50", "--loss", "0.5", "--server", "127.0.0.1:1"}}) {
         const RelayOptionsResult result = parseRelayOptions(args);
-        ASSERT_EQ(result.command, RelayCommand::Run) << result.error;
+        ASSERT_EQ(result.action, CommandLineAction::Run) << result.error;
         EXPECT_EQ(result.options.up.loss, 0.1);
         EXPECT_EQ(result.options.down.loss, 0.5);
         EXPECT_EQ(result.options.up.delayMs, 10.0);
@@ -102,7 +102,7 @@ TEST(RelayOptionsParsing, EachDirectionTakesEverySettingAlone) {
     const RelayOptionsResult result =
         parse({"--server", "127.0.0.1:1", "--up-duplicate", "0.1", "--up-reorder", "0.2", "--up-truncate",
                "0.3", "--up-corrupt", "0.4", "--up-jitter", "5", "--down-loss", "1", "--down-jitter", "7"});
-    ASSERT_EQ(result.command, RelayCommand::Run) << result.error;
+    ASSERT_EQ(result.action, CommandLineAction::Run) << result.error;
     const Impairment& up = result.options.up;
     const Impairment& down = result.options.down;
     EXPECT_EQ(up.duplicate, 0.1);
@@ -117,8 +117,8 @@ TEST(RelayOptionsParsing, EachDirectionTakesEverySettingAlone) {
 }
 
 TEST(RelayOptionsParsing, HelpWinsOverEverythingElse) {
-    EXPECT_EQ(parse({"--help"}).command, RelayCommand::Help);
-    EXPECT_EQ(parse({"--loss", "7", "-h"}).command, RelayCommand::Help);
+    EXPECT_EQ(parse({"--help"}).action, CommandLineAction::Help);
+    EXPECT_EQ(parse({"--loss", "7", "-h"}).action, CommandLineAction::Help);
 }
 
 TEST(RelayOptionsParsing, UsageNamesEveryOption) {
@@ -170,7 +170,7 @@ TEST(RelayOptionsErrors, BadValuesAreRefusedWithAMessageNamingTheOption) {
         std::vector<const char*> args{"brassmoor-relay", "--server", "127.0.0.1:40124"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const RelayOptionsResult result = parseRelayOptions(args);
-        EXPECT_EQ(result.command, RelayCommand::Error) << c.args[0];
+        EXPECT_EQ(result.action, CommandLineAction::Error) << c.args[0];
         EXPECT_NE(result.error.find(c.expectedInMessage), std::string::npos) << result.error;
         EXPECT_EQ(result.error.find('\n'), std::string::npos) << result.error;
     }
@@ -184,11 +184,11 @@ TEST(RelayOptionsErrors, TheServerIsRequiredAndMustNotBeTheRelayItself) {
                              std::vector<const char*>{"brassmoor-relay", "--listen", "127.0.0.1:5000",
                                                       "--server", "0.0.0.0:5000"}}) {
         const RelayOptionsResult result = parseRelayOptions(args);
-        EXPECT_EQ(result.command, RelayCommand::Error);
+        EXPECT_EQ(result.action, CommandLineAction::Error);
         EXPECT_NE(result.error.find("another port"), std::string::npos) << result.error;
     }
     // The same port on another address is another place.
-    EXPECT_EQ(parse({"--listen", "127.0.0.1:5000", "--server", "127.0.0.2:5000"}).command, RelayCommand::Run);
+    EXPECT_EQ(parse({"--listen", "127.0.0.1:5000", "--server", "127.0.0.2:5000"}).action, CommandLineAction::Run);
 }
 
 TEST(Ipv4EndpointText, ReadsAndWritesAddressAndPort) {

@@ -27,7 +27,7 @@ GARBAGE = [b"", b"KV01", b"KV01\x01" + bytes(19), b"KV01\x02" + bytes(20), bytes
 
 STATUS = re.compile(r"^status players=\d+ clients=(?P<clients>\d+) bots=\d+ in=(?P<in>\d+) out=(?P<out>\d+) "
                     r"dropped=(?P<dropped>\d+) send-failures=(?P<failures>\d+) refused=(?P<refused>\d+) "
-                    r"withheld=(?P<withheld>\d+)$")
+                    r"withheld=(?P<withheld>\d+)(?: [a-z-]+=\S+)*$")
 
 
 def bound_socket():

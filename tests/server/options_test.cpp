@@ -17,7 +17,7 @@ OptionsResult parse(std::initializer_list<const char*> rest) {
 
 TEST(ServerOptionsParsing, NoArgumentsGiveTheDefaults) {
     const OptionsResult result = parse({});
-    ASSERT_EQ(result.status, OptionsStatus::Run);
+    ASSERT_EQ(result.action, CommandLineAction::Run);
     EXPECT_EQ(result.options.bindAddress, "0.0.0.0");
     EXPECT_EQ(result.options.port, 40123);
     EXPECT_EQ(result.options.rate, 30.0);
@@ -32,7 +32,7 @@ TEST(ServerOptionsParsing, TakesEveryOptionWithSeparateValues) {
     const OptionsResult result = parse({"--bind", "127.0.0.1", "--port", "5000", "--rate", "20", "--bots",
                                         "7", "--timeout", "2.5", "--seed", "18446744073709551615", "--arena",
                                         "15", "--max-clients", "1000", "--status", "0.25"});
-    ASSERT_EQ(result.status, OptionsStatus::Run) << result.error;
+    ASSERT_EQ(result.action, CommandLineAction::Run) << result.error;
     EXPECT_EQ(result.options.bindAddress, "127.0.0.1");
     EXPECT_EQ(result.options.port, 5000);
     EXPECT_EQ(result.options.rate, 20.0);
@@ -47,7 +47,7 @@ TEST(ServerOptionsParsing, TakesEveryOptionWithSeparateValues) {
 TEST(ServerOptionsParsing, TakesValuesAfterAnEqualsSign) {
     const OptionsResult result = parse(
         {"--port=65535", "--rate=0.5", "--bots=0", "--bind=10.1.2.3", "--max-clients=1", "--status=60"});
-    ASSERT_EQ(result.status, OptionsStatus::Run) << result.error;
+    ASSERT_EQ(result.action, CommandLineAction::Run) << result.error;
     EXPECT_EQ(result.options.maxClients, 1u);
     EXPECT_EQ(result.options.statusSeconds, 60.0);
     EXPECT_EQ(result.options.port, 65535);
@@ -57,27 +57,27 @@ TEST(ServerOptionsParsing, TakesValuesAfterAnEqualsSign) {
 
 TEST(ServerOptionsParsing, TheLastOfARepeatedOptionWins) {
     const OptionsResult result = parse({"--bots", "2", "--bots", "3"});
-    ASSERT_EQ(result.status, OptionsStatus::Run);
+    ASSERT_EQ(result.action, CommandLineAction::Run);
     EXPECT_EQ(result.options.bots, 3u);
 }
 
 TEST(ServerOptionsParsing, HelpWinsOverEverythingElse) {
-    EXPECT_EQ(parse({"--help"}).status, OptionsStatus::Help);
-    EXPECT_EQ(parse({"--port", "1", "--help", "--nonsense"}).status, OptionsStatus::Help);
-    EXPECT_EQ(parse({"-h"}).status, OptionsStatus::Help);
+    EXPECT_EQ(parse({"--help"}).action, CommandLineAction::Help);
+    EXPECT_EQ(parse({"--port", "1", "--help", "--nonsense"}).action, CommandLineAction::Help);
+    EXPECT_EQ(parse({"-h"}).action, CommandLineAction::Help);
 }
 
 TEST(ServerOptionsParsing, VersionStopsParsingLikeHelp) {
-    EXPECT_EQ(parse({"--version"}).status, OptionsStatus::Version);
-    EXPECT_EQ(parse({"--bots", "3", "--version", "--nonsense"}).status, OptionsStatus::Version);
+    EXPECT_EQ(parse({"--version"}).action, CommandLineAction::Version);
+    EXPECT_EQ(parse({"--bots", "3", "--version", "--nonsense"}).action, CommandLineAction::Version);
     // Whichever comes first decides.
-    EXPECT_EQ(parse({"--help", "--version"}).status, OptionsStatus::Help);
-    EXPECT_EQ(parse({"--version", "--help"}).status, OptionsStatus::Version);
+    EXPECT_EQ(parse({"--help", "--version"}).action, CommandLineAction::Help);
+    EXPECT_EQ(parse({"--version", "--help"}).action, CommandLineAction::Version);
 }
 
 TEST(ServerOptionsParsing, VersionLineCarriesTheProjectVersion) {
     // The build hands this test the version from the same place it hands the server.
-    EXPECT_EQ(serverVersionText(), std::string("brassmoor-server ") + BRASSMOOR_EXPECTED_VERSION + "\n");
+    EXPECT_EQ(versionLine("brassmoor-server"), std::string("brassmoor-server ") + BRASSMOOR_EXPECTED_VERSION + "\n");
     EXPECT_STRNE(BRASSMOOR_EXPECTED_VERSION, "");
 }
 
@@ -144,24 +144,24 @@ TEST(ServerOptionsErrors, BadValuesAreRefusedWithAMessageNamingTheOption) {
         std::vector<const char*> args{"brassmoor-server"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const OptionsResult result = parseServerOptions(args);
-        EXPECT_EQ(result.status, OptionsStatus::Error) << c.args[0] << " " << c.args[1];
+        EXPECT_EQ(result.action, CommandLineAction::Error) << c.args[0] << " " << c.args[1];
         EXPECT_NE(result.error.find(c.expectedInMessage), std::string::npos) << result.error;
     }
 }
 
 TEST(ServerOptionsErrors, AMissingValueIsAnError) {
     const OptionsResult result = parse({"--bots"});
-    EXPECT_EQ(result.status, OptionsStatus::Error);
+    EXPECT_EQ(result.action, CommandLineAction::Error);
     EXPECT_EQ(result.error, "--bots needs a value");
 }
 
 TEST(ServerOptionsErrors, UnknownOptionsAndStrayArgumentsAreErrors) {
     const OptionsResult unknown = parse({"--speed", "3"});
-    EXPECT_EQ(unknown.status, OptionsStatus::Error);
+    EXPECT_EQ(unknown.action, CommandLineAction::Error);
     EXPECT_EQ(unknown.error, "unknown option '--speed'");
 
     const OptionsResult stray = parse({"--port", "5000", "extra"});
-    EXPECT_EQ(stray.status, OptionsStatus::Error);
+    EXPECT_EQ(stray.action, CommandLineAction::Error);
     EXPECT_EQ(stray.error, "unexpected argument 'extra'");
 }
 

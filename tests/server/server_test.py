@@ -208,3 +208,70 @@ def test_a_bad_option_fails_with_status_two(args):
     assert done.stderr.startswith("brassmoor-server: ")
     assert args[0] in done.stderr
     assert done.stdout == ""
+
+
+QUERY_SIZE = 24  # the answer's length, to which a query is padded
+ANSWER = struct.Struct("<4sBIIHHHHBBB")
+
+
+def query_bytes(nonce, length=QUERY_SIZE):
+    head = b"KV01" + bytes([3]) + struct.pack("<I", nonce)
+    return (head + bytes(max(0, length - len(head))))[:length]
+
+
+def answers_within(sock, seconds):
+    """Every datagram that reaches `sock` within `seconds`."""
+    got = []
+    end = time.monotonic() + seconds
+    while (left := end - time.monotonic()) > 0:
+        sock.settimeout(left)
+        try:
+            got.append(sock.recvfrom(8192)[0])
+        except socket.timeout:
+            break
+    return got
+
+
+def test_a_query_is_answered_with_the_counts_and_makes_nobody_a_client(start_server, client):
+    server = start_server("--bots", "3", "--max-clients", "17", "--status", "0.2")
+    client.sendto(query_bytes(0xA1B2C3D4), ("127.0.0.1", server.port))
+    client.settimeout(DEADLINE)
+    data, _ = client.recvfrom(8192)
+    magic, kind, nonce, _instance, players, clients, bots, cap, *version = ANSWER.unpack(data)
+    assert (magic, kind, nonce) == (b"KV01", 4, 0xA1B2C3D4)
+    assert (players, clients, bots, cap) == (3, 0, 3, 17)
+    if "BRASSMOOR_VERSION" in os.environ:
+        assert ".".join(map(str, version)) == os.environ["BRASSMOOR_VERSION"]
+    line = server.wait_for_line(r"queries=1 ")
+    assert "clients=0" in line and "queries-refused=0" in line
+    assert not [seen for seen in server.seen if seen.startswith("join")]
+    # Nothing but the answer reaches the querier: no snapshot follows.
+    assert answers_within(client, 0.5) == []
+
+
+def test_no_answer_is_longer_than_its_query(start_server, client):
+    server = start_server("--status", "0.2")
+    for length in range(0, 64):
+        client.sendto(query_bytes(length, length), ("127.0.0.1", server.port))
+        for answer in answers_within(client, 0.05):
+            assert len(answer) <= length
+            assert length >= QUERY_SIZE
+    # Each length is heard once; 40 of them were long enough to be answered. The allowance holds 50.
+    server.wait_for_line(r"queries=40 queries-refused=0$")
+
+
+def test_a_burst_of_queries_is_answered_at_most_at_the_cap(start_server, client):
+    server = start_server("--status", "0.2")
+    started = time.monotonic()
+    for nonce in range(2000):
+        client.sendto(query_bytes(nonce), ("127.0.0.1", server.port))
+    answers = answers_within(client, 1.0)
+    elapsed = time.monotonic() - started
+    # A bucket of 50 refilled at 50 a second: never more than that bound in any stretch.
+    assert 50 <= len(answers) <= 50 + 50 * elapsed + 1
+    assert server.stop() == 0
+    server.wait_for_line(r"^stopping on signal")
+    final = server.wait_for_line(r"^status ", after=len(server.seen))
+    # The server counts what it sent, and the rest of what the kernel let through as refused.
+    assert f" queries={len(answers)} " in final
+    assert int(re.search(r"queries-refused=(\d+)", final).group(1)) >= 1

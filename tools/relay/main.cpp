@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -243,15 +244,9 @@ int main(int argc, char** argv) {
     const char* const* args = argv;
     const brassmoor::RelayOptionsResult parsed =
         brassmoor::parseRelayOptions(std::span<const char* const>(args, static_cast<std::size_t>(argc)));
-    switch (parsed.command) {
-        case brassmoor::RelayCommand::Help:
-            std::fputs(brassmoor::relayUsageText().c_str(), stdout);
-            return 0;
-        case brassmoor::RelayCommand::Error:
-            std::fprintf(stderr, "brassmoor-relay: %s (see brassmoor-relay --help)\n", parsed.error.c_str());
-            return 2;
-        case brassmoor::RelayCommand::Run:
-            break;
+    if (const std::optional<int> status = brassmoor::answerCommandLine("brassmoor-relay", parsed.action, parsed.error,
+                                                                     brassmoor::relayUsageText())) {
+        return *status;
     }
     return brassmoor::run(parsed.options);
 }

@@ -134,29 +134,19 @@ bool wouldRelayToItself(const Ipv4Endpoint& listen, const Ipv4Endpoint& server) 
 }
 
 RelayOptionsResult failure(std::string message) {
-    return RelayOptionsResult{RelayCommand::Error, {}, std::move(message)};
+    return RelayOptionsResult{CommandLineAction::Error, {}, std::move(message)};
 }
 
 }  // namespace
 
 RelayOptionsResult parseRelayOptions(std::span<const char* const> args) {
-    RelayOptionsResult result{RelayCommand::Run, {}, {}};
+    RelayOptionsResult result{informationRequested(args), {}, {}};
+    if (result.action != CommandLineAction::Run) return result;
     ImpairmentValues impairments;
     bool serverGiven = false;
-    // Asking for help is never a mistake, whatever else the line holds.
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string_view arg = args[i];
-        if (arg == "--help" || arg == "-h") return RelayOptionsResult{RelayCommand::Help, {}, {}};
-    }
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string_view arg = args[i];
-
-        std::string_view name = arg;
-        std::optional<std::string_view> value;
-        if (auto equals = arg.find('='); arg.starts_with("--") && equals != std::string_view::npos) {
-            name = arg.substr(0, equals);
-            value = arg.substr(equals + 1);
-        }
+        auto [name, value] = splitOptionArgument(arg);
         Scope scope = Scope::Both;
         const ImpairmentSetting* setting = findImpairmentSetting(name, scope);
         if (setting == nullptr && !isOtherOption(name)) {
@@ -213,6 +203,7 @@ std::string relayUsageText() {
            "  --idle SECONDS         forget a client silent this long (default 30)\n"
            "  --max-held N           datagrams held back at once, 1 to 16384 (default 1024)\n"
            "  --help                 print this and exit\n"
+           "  --version              print the version and exit\n"
            "\n"
            "Datagrams longer than 4096 bytes are dropped. A status line of counters per direction\n"
            "is printed every few seconds and at exit. Stops cleanly on SIGINT or SIGTERM.\n";

@@ -8,6 +8,7 @@
 
 #include "ipv4_endpoint.h"
 #include "impairment.h"
+#include "program_entry.h"
 
 namespace brassmoor {
 
@@ -30,14 +31,8 @@ struct RelayOptions {
     std::uint32_t maxHeld = 1024;            // datagrams held back at once, both directions together
 };
 
-enum class RelayCommand {
-    Run,    // start relaying with these options
-    Help,   // print the usage and exit successfully
-    Error,  // print `error` and exit with status 2
-};
-
 struct RelayOptionsResult {
-    RelayCommand command;
+    CommandLineAction action;  // Run: start relaying with these options
     RelayOptions options;
     std::string error;  // one line, without the program name or a newline
 };

@@ -22,7 +22,7 @@ constexpr double MinStatusSeconds = 0.1;
 constexpr double MaxStatusSeconds = 86400.0;
 
 OptionsResult failure(std::string message) {
-    return OptionsResult{OptionsStatus::Error, {}, std::move(message)};
+    return OptionsResult{CommandLineAction::Error, {}, std::move(message)};
 }
 
 // Applies one option with its value; an empty string on success, otherwise the message.
@@ -90,18 +90,11 @@ bool isDottedIpv4(const std::string& text) {
 }
 
 OptionsResult parseServerOptions(std::span<const char* const> args) {
-    OptionsResult result{OptionsStatus::Run, {}, {}};
+    OptionsResult result{informationRequested(args), {}, {}};
+    if (result.action != CommandLineAction::Run) return result;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string_view arg = args[i];
-        if (arg == "--help" || arg == "-h") return OptionsResult{OptionsStatus::Help, {}, {}};
-        if (arg == "--version") return OptionsResult{OptionsStatus::Version, {}, {}};
-
-        std::string_view name = arg;
-        std::optional<std::string_view> value;
-        if (auto equals = arg.find('='); arg.starts_with("--") && equals != std::string_view::npos) {
-            name = arg.substr(0, equals);
-            value = arg.substr(equals + 1);
-        }
+        auto [name, value] = splitOptionArgument(arg);
         if (!takesValue(name)) {
             if (!arg.starts_with("-")) return failure("unexpected argument " + quoted(arg));
             return failure("unknown option " + quoted(name));
@@ -139,9 +132,5 @@ std::string serverUsageText() {
            "Stops cleanly on SIGINT or SIGTERM.\n";
 }
 
-std::string serverVersionText() {
-    // The build passes the project's version in, so there is one place to change it.
-    return std::string("brassmoor-server ") + BRASSMOOR_VERSION + "\n";
-}
 
 }  // namespace brassmoor

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "program_entry.h"
 #include "registry.h"
 
 namespace brassmoor {
@@ -23,15 +24,8 @@ struct ServerOptions {
     double statusSeconds = 5.0;  // between status lines
 };
 
-enum class OptionsStatus {
-    Run,      // start the server with these options
-    Help,     // print the usage and exit successfully
-    Version,  // print the version and exit successfully
-    Error,    // print `error` and exit with status 2
-};
-
 struct OptionsResult {
-    OptionsStatus status;
+    CommandLineAction action;  // Run: start the server with these options
     ServerOptions options;
     std::string error;  // one line, without the program name or a newline
 };
@@ -41,9 +35,6 @@ OptionsResult parseServerOptions(std::span<const char* const> args);
 
 // The text printed for --help, ending in a newline.
 std::string serverUsageText();
-
-// The line printed for --version: the program's name and the project's version, ending in a newline.
-std::string serverVersionText();
 
 // True for exactly four dot-separated decimal numbers 0 to 255, with no leading zeros.
 bool isDottedIpv4(const std::string& text);

@@ -51,10 +51,12 @@ struct Client {
 struct TrafficCounters {
     std::uint64_t datagramsIn = 0;   // every datagram received, well-formed or not
     std::uint64_t datagramsOut = 0;  // snapshots handed to the socket
-    std::uint64_t dropped = 0;       // received datagrams that were not well-formed poses
+    std::uint64_t dropped = 0;       // received datagrams that were neither well-formed poses nor queries
     std::uint64_t sendFailures = 0;  // snapshots the socket refused
     std::uint64_t refused = 0;       // well-formed poses from new addresses while the table was full
     std::uint64_t withheld = 0;      // snapshots not sent to a client because it had no credit
+    std::uint64_t queriesAnswered = 0;  // info queries answered
+    std::uint64_t queriesRefused = 0;   // info queries beyond the allowance, not answered
 };
 
 struct ClientRegistry {

@@ -1,0 +1,57 @@
+// The server's socket loop around its pure core: open, serve one wake-up at a time, close.
+//
+// brassmoor-server serves until a stop request; brassmoor-play serves a practice or LAN game in its
+// own process while it watches the client it started, so the loop is a step the caller repeats.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bots.h"
+#include "info_answers.h"
+#include "net/datagram.h"
+#include "net/socket_layer.h"
+#include "options.h"
+#include "registry.h"
+
+namespace brassmoor {
+
+// The longest a step waits, so that a stop request that lands just before a wait is seen soon even
+// at low rates.
+inline constexpr int MaxServerWaitMilliseconds = 200;
+
+struct Server {
+    ServerOptions options;
+    std::FILE* log = nullptr;  // where the listening, join, leave and status lines go; null: nowhere
+    SocketHandle socket = InvalidSocketHandle;
+    IdSource ids;
+    BotWorld bots;
+    ClientRegistry registry;
+    TrafficCounters counters;
+    QueryAllowance queryAllowance;
+    std::uint32_t instance = 0;  // told in info answers, drawn at random when the server opens
+    std::vector<SnapshotEntry> players;
+    std::vector<SnapshotEntry> scratch;
+    double lastBotStep = 0.0;
+    double nextTick = 0.0;
+    double nextStatus = 0.0;
+};
+
+// Starts the sockets library, binds the socket, starts the bots and logs the listening line. False,
+// with `error` set to one line and nothing left open, when the address cannot be used or taken.
+bool openServer(const ServerOptions& options, std::FILE* log, Server& server, std::string& error);
+
+// One wake-up: ticks and logs the status when they are due, then waits for datagrams until the next
+// is due (at most `maxWaitMilliseconds`) and reads what came. False when waiting failed; it would
+// fail again at once, so the caller should close the server.
+bool serveOnce(Server& server, int maxWaitMilliseconds = MaxServerWaitMilliseconds);
+
+// Logs the status line, closes the socket and stops the sockets library.
+void closeServer(Server& server);
+
+// What an info answer tells about this server now.
+ServerInfo currentServerInfo(const Server& server);
+
+}  // namespace brassmoor
