@@ -6,15 +6,19 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "bots.h"
+#include "duration_histogram.h"
 #include "info_answers.h"
 #include "net/datagram.h"
 #include "net/socket_layer.h"
 #include "options.h"
+#include "player_grid.h"
 #include "registry.h"
+#include "server_socket.h"
 
 namespace brassmoor {
 
@@ -26,14 +30,24 @@ struct Server {
     ServerOptions options;
     std::FILE* log = nullptr;  // where the listening, join, leave and status lines go; null: nowhere
     SocketHandle socket = InvalidSocketHandle;
+    std::optional<int> receiveBufferBytes;  // the receive queue the system granted, when it says
     IdSource ids;
     BotWorld bots;
     ClientRegistry registry;
     TrafficCounters counters;
     QueryAllowance queryAllowance;
     std::uint32_t instance = 0;  // told in info answers, drawn at random when the server opens
-    std::vector<SnapshotEntry> players;
-    std::vector<SnapshotEntry> scratch;
+    std::vector<SnapshotEntry> players;  // every player at the last tick, in id order
+    PlayerGrid grid;
+    NearestScratch nearest;
+    std::vector<SnapshotEntry> chosen;
+    DatagramBatch incoming;
+    DatagramBatch outgoing;
+    DurationHistogram tickTimes;  // since the last status line
+    // Datagrams the system dropped on the socket since it opened, where it says; its own count
+    // wraps at 2^32, so it is read every tick and the steps added up here.
+    std::optional<std::uint64_t> systemDrops;
+    std::uint32_t lastDropReading = 0;
     double lastBotStep = 0.0;
     double nextTick = 0.0;
     double nextStatus = 0.0;

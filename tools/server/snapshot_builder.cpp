@@ -2,8 +2,6 @@
 #include "snapshot_builder.h"
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 
 namespace brassmoor {
 
@@ -36,13 +34,8 @@ void selectSnapshotEntries(std::span<const SnapshotEntry> players, std::uint32_t
     }
     if (chosen.size() <= maxEntries) return;
 
-    // Poses are relayed as received, so a coordinate may be NaN or infinite: such a player counts as
-    // the farthest of all, which also keeps the ordering below a strict weak one.
     auto distanceSquared = [&](const SnapshotEntry& e) {
-        const float dx = e.state.x - centreX;
-        const float dy = e.state.y - centreY;
-        const float d = dx * dx + dy * dy;
-        return std::isnan(d) ? std::numeric_limits<float>::infinity() : d;
+        return snapshotDistanceSquared(e.state.x, e.state.y, centreX, centreY);
     };
     auto nearer = [&](const SnapshotEntry& a, const SnapshotEntry& b) {
         const float da = distanceSquared(a);

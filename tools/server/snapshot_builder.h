@@ -6,8 +6,10 @@
 // there are more other players those farthest from the receiver are left out.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -17,12 +19,26 @@
 
 namespace brassmoor {
 
+// How far a player at (x, y) is from the receiver at the centre, as the snapshot's choice orders
+// them: the squared ground distance in single precision. Poses are relayed as received, so a
+// coordinate may be NaN or infinite; a NaN result counts as the farthest of all, which also keeps
+// the order a strict weak one.
+inline float snapshotDistanceSquared(float x, float y, float centreX, float centreY) {
+    const float dx = x - centreX;
+    const float dy = y - centreY;
+    const float d = dx * dx + dy * dy;
+    return std::isnan(d) ? std::numeric_limits<float>::infinity() : d;
+}
+
 // Every known player, clients and bots, in ascending id order.
 void gatherPlayers(const ClientRegistry& registry, const BotWorld& bots, std::vector<SnapshotEntry>& players);
 
 // The entries of the snapshot for `receiverId`: every player but the receiver, in ascending id order,
-// at most `maxEntries` of them (the nearest to the receiver). `players` must be in ascending id order.
-// When the receiver is not among them, distances are measured from the origin.
+// at most `maxEntries` of them (the nearest to the receiver by snapshotDistanceSquared, ties going to
+// the lower id). `players` must be in ascending id order. When the receiver is not among them,
+// distances are measured from the origin. It looks at every player for every receiver; the server
+// ticks with the grid (player_grid.h), and this stays as the plain statement of the choice the
+// grid must make.
 void selectSnapshotEntries(std::span<const SnapshotEntry> players, std::uint32_t receiverId,
                            std::vector<SnapshotEntry>& chosen, std::size_t maxEntries = MaxSnapshotEntries);
 
