@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "bots.h"
 #include "player_grid.h"
+#include "registry.h"
 #include "snapshot_builder.h"
 
 namespace brassmoor {
@@ -200,6 +202,45 @@ TEST(GridSelection, ListsInAscendingIdOrderWithoutTheReceiver) {
             EXPECT_LT(chosen[k - 1].peerId, chosen[k].peerId);
         }
     }
+}
+
+// The bytes a tick sends each client: the plain selection's snapshot, byte for byte, whether the
+// entries are copied from the table of every entry or (past 65 535 players) written one by one.
+void expectTickSnapshotsAreThePlainOnes(std::uint32_t botCount, std::size_t clientCount, std::size_t maxEntries) {
+    IdSource ids;
+    BotWorld bots = makeBots(botCount, 3, ids);
+    ClientRegistry registry;
+    registry.maxClients = clientCount;
+    TrafficCounters counters;
+    std::mt19937 random(static_cast<unsigned>(botCount + clientCount));
+    std::uniform_real_distribution<float> along(-60.0f, 60.0f);
+    for (std::size_t i = 0; i < clientCount; ++i) {
+        const auto pose = encodePoseDatagram(PoseDatagram{along(random), along(random), 1.7f, 0.25f, 0.0f});
+        acceptDatagram(registry, ids, counters, ClientAddress{0x7F000001, static_cast<std::uint16_t>(2000 + i)}, pose,
+                       0.0);
+    }
+    SnapshotWork work;
+    prepareSnapshots(registry, bots, work);
+    std::vector<SnapshotEntry> scratch;
+    std::vector<std::uint8_t> expected(ReceiveBufferSize);
+    std::vector<std::uint8_t> actual(ReceiveBufferSize);
+    for (const Client& client : registry.clients) {
+        std::vector<SnapshotEntry> chosen;
+        selectSnapshotEntries(work.players, client.id, chosen, maxEntries);
+        expected.resize(ReceiveBufferSize);
+        expected.resize(encodeSnapshotDatagram(client.id, chosen, expected));
+        actual.resize(ReceiveBufferSize);
+        actual.resize(writeSnapshotFor(work, client.id, maxEntries, actual));
+        ASSERT_EQ(actual, expected) << "client " << client.id;
+    }
+}
+
+TEST(TickSnapshots, AreByteForByteThePlainSelectionsSnapshots) {
+    expectTickSnapshotsAreThePlainOnes(0, 1, MaxSnapshotEntries);
+    expectTickSnapshotsAreThePlainOnes(30, 40, MaxSnapshotEntries);
+    expectTickSnapshotsAreThePlainOnes(500, 60, MaxSnapshotEntries);
+    expectTickSnapshotsAreThePlainOnes(500, 60, 73);
+    expectTickSnapshotsAreThePlainOnes(70000, 3, MaxSnapshotEntries);
 }
 
 TEST(GridBuilding, CellsHoldAboutTheWantedNumberOfPlayers) {

@@ -49,35 +49,15 @@ int cellAlong(double coordinate, double origin, double cellsPerUnit, int count) 
     return static_cast<int>(position);
 }
 
-bool before(const NearestCandidate& a, const NearestCandidate& b) {
-    return a.distance != b.distance ? a.distance < b.distance : a.index < b.index;
+// A candidate as one number that orders by distance, then by index (and so by id): a squared
+// distance is never negative nor NaN, and the bits of such floats order as the floats do.
+std::uint64_t candidateKey(float distance, std::uint32_t index) {
+    return (std::uint64_t{std::bit_cast<std::uint32_t>(distance)} << 32) | index;
 }
 
-// The best `keep` candidates seen so far, gathered loosely: candidates pile up to twice `keep`
-// before the worst are cut, and once a cut has been made nothing after the worst kept is taken.
-struct NearestSoFar {
-    std::vector<NearestCandidate>& candidates;
-    std::size_t keep;
-    bool cut = false;
-    NearestCandidate worstKept{};
-
-    // Leaves exactly the best `keep` (there must be at least that many), the worst of them known.
-    void cutToKeep() {
-        const auto nth = candidates.begin() + static_cast<std::ptrdiff_t>(keep - 1);
-        std::nth_element(candidates.begin(), nth, candidates.end(), before);
-        candidates.resize(keep);
-        worstKept = candidates.back();
-        cut = true;
-    }
-
-    // False when the candidate cannot be among the best, so the caller may stop offering worse ones.
-    bool offer(const NearestCandidate& candidate) {
-        if (cut && !before(candidate, worstKept)) return false;
-        candidates.push_back(candidate);
-        if (candidates.size() >= 2 * keep) cutToKeep();
-        return true;
-    }
-};
+std::uint32_t indexOf(std::uint64_t key) {
+    return static_cast<std::uint32_t>(key);
+}
 
 // No player in a cell outside the square of cells [left, right] x [bottom, top] can be nearer to
 // (x, y), by snapshotDistanceSquared, than the value returned; 0 when nothing can be said.
@@ -97,20 +77,20 @@ float distanceBoundOutside(const PlayerGrid& grid, int left, int right, int bott
 }
 
 // Lists the chosen players in ascending index order, through a bit per player.
-void emitInIndexOrder(std::span<const SnapshotEntry> players, std::span<const NearestCandidate> picked,
-                      std::vector<std::uint64_t>& bits, std::vector<SnapshotEntry>& chosen) {
-    bits.resize((players.size() + 63) / 64, 0);
+void putInIndexOrder(std::size_t playerCount, std::span<const std::uint64_t> picked, std::vector<std::uint64_t>& bits,
+                     std::vector<std::uint32_t>& chosen) {
+    bits.resize((playerCount + 63) / 64, 0);
     std::size_t firstWord = bits.size();
     std::size_t lastWord = 0;
-    for (const NearestCandidate& candidate : picked) {
-        const std::size_t word = candidate.index / 64;
-        bits[word] |= std::uint64_t{1} << (candidate.index % 64);
+    for (const std::uint64_t key : picked) {
+        const std::size_t word = indexOf(key) / 64;
+        bits[word] |= std::uint64_t{1} << (indexOf(key) % 64);
         firstWord = std::min(firstWord, word);
         lastWord = std::max(lastWord, word);
     }
     for (std::size_t word = firstWord; word <= lastWord && word < bits.size(); ++word) {
         for (std::uint64_t set = bits[word]; set != 0; set &= set - 1) {
-            chosen.push_back(players[word * 64 + static_cast<std::size_t>(std::countr_zero(set))]);
+            chosen.push_back(static_cast<std::uint32_t>(word * 64 + static_cast<std::size_t>(std::countr_zero(set))));
         }
         bits[word] = 0;  // left clear for the next receiver
     }
@@ -186,8 +166,9 @@ void buildPlayerGrid(std::span<const SnapshotEntry> players, PlayerGrid& grid, d
     grid.cellStart[0] = 0;
 }
 
-void selectNearestEntries(const PlayerGrid& grid, std::span<const SnapshotEntry> players, std::uint32_t receiverId,
-                          std::size_t maxEntries, NearestScratch& scratch, std::vector<SnapshotEntry>& chosen) {
+void chooseNearestPlayers(const PlayerGrid& grid, std::span<const SnapshotEntry> players, std::uint32_t receiverId,
+                          std::size_t maxEntries, NearestScratch& scratch) {
+    std::vector<std::uint32_t>& chosen = scratch.chosen;
     chosen.clear();
     const auto found = std::lower_bound(players.begin(), players.end(), receiverId,
                                         [](const SnapshotEntry& p, std::uint32_t id) { return p.peerId < id; });
@@ -202,21 +183,25 @@ void selectNearestEntries(const PlayerGrid& grid, std::span<const SnapshotEntry>
     // when the ties leave the lowest ids.
     if (others <= maxEntries || !std::isfinite(centreX) || !std::isfinite(centreY)) {
         for (std::size_t i = 0; i < players.size() && chosen.size() < maxEntries; ++i) {
-            if (i != receiverIndex) chosen.push_back(players[i]);
+            if (i != receiverIndex) chosen.push_back(static_cast<std::uint32_t>(i));
         }
         return;
     }
     if (maxEntries == 0) return;
 
-    scratch.candidates.clear();
-    NearestSoFar nearest{scratch.candidates, maxEntries};
+    // Cells are looked at ring by ring. After each ring, a player in a cell not yet looked at is
+    // at least `bound` away; once maxEntries of those seen are nearer than that, the nearest are
+    // among them.
+    std::vector<std::uint64_t>& candidates = scratch.candidates;
+    candidates.clear();
     auto lookInCell = [&](int column, int row) {
         const std::size_t cell = static_cast<std::size_t>(row) * static_cast<std::size_t>(grid.columns) +
                                  static_cast<std::size_t>(column);
         for (std::uint32_t k = grid.cellStart[cell]; k < grid.cellStart[cell + 1]; ++k) {
             const GridMember& member = grid.members[k];
             if (member.index == receiverIndex) continue;
-            nearest.offer({snapshotDistanceSquared(member.x, member.y, centreX, centreY), member.index});
+            candidates.push_back(
+                candidateKey(snapshotDistanceSquared(member.x, member.y, centreX, centreY), member.index));
         }
     };
 
@@ -253,31 +238,40 @@ void selectNearestEntries(const PlayerGrid& grid, std::span<const SnapshotEntry>
                         lookInCell(right, r);
                 }
             }
-            const float bound = distanceBoundOutside(grid, left, right, bottom, top, centreX, centreY);
             if (left <= 0 && right >= grid.columns - 1 && bottom <= 0 && top >= grid.rows - 1) {
                 lookedEverywhere = true;
                 break;
             }
-            if (scratch.candidates.size() >= maxEntries) {
-                nearest.cutToKeep();
-                if (nearest.worstKept.distance < bound) break;
-            }
+            if (candidates.size() < maxEntries) continue;
+            // Keys below this one are exactly the candidates nearer than the bound.
+            const std::uint64_t boundKey =
+                candidateKey(distanceBoundOutside(grid, left, right, bottom, top, centreX, centreY), 0);
+            const auto nearer = static_cast<std::size_t>(
+                std::count_if(candidates.begin(), candidates.end(), [&](std::uint64_t key) { return key < boundKey; }));
+            if (nearer >= maxEntries) break;
         }
     }
-    // Players without a finite position are infinitely far: only when the whole grid could not fill
-    // the list may the lowest ids among them be needed.
+    // Players without a finite position are infinitely far, as far as any other can be, so only
+    // when every cell has been looked at may the lowest ids among them be needed.
     if (lookedEverywhere) {
-        for (const std::uint32_t index : grid.unplaced) {
-            if (index == receiverIndex) continue;
-            if (!nearest.offer({snapshotDistanceSquared(players[index].state.x, players[index].state.y, centreX,
-                                                        centreY),
-                                index})) {
-                break;  // the rest are as far and have higher ids
-            }
-        }
+        const std::size_t wanted = std::min(grid.unplaced.size(), maxEntries);
+        for (std::size_t i = 0; i < wanted; ++i)
+            candidates.push_back(candidateKey(std::numeric_limits<float>::infinity(), grid.unplaced[i]));
     }
-    if (scratch.candidates.size() > maxEntries) nearest.cutToKeep();
-    emitInIndexOrder(players, scratch.candidates, scratch.chosenBits, chosen);
+    if (candidates.size() > maxEntries) {
+        std::nth_element(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(maxEntries),
+                         candidates.end());
+        candidates.resize(maxEntries);
+    }
+    putInIndexOrder(players.size(), candidates, scratch.chosenBits, chosen);
+}
+
+void selectNearestEntries(const PlayerGrid& grid, std::span<const SnapshotEntry> players, std::uint32_t receiverId,
+                          std::size_t maxEntries, NearestScratch& scratch, std::vector<SnapshotEntry>& chosen) {
+    chooseNearestPlayers(grid, players, receiverId, maxEntries, scratch);
+    chosen.clear();
+    for (const std::uint32_t index : scratch.chosen)
+        chosen.push_back(players[index]);
 }
 
 }  // namespace brassmoor

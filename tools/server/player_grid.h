@@ -49,16 +49,17 @@ struct PlayerGrid {
 void buildPlayerGrid(std::span<const SnapshotEntry> players, PlayerGrid& grid,
                      double playersPerCell = DefaultPlayersPerCell);
 
-struct NearestCandidate {
-    float distance;
-    std::uint32_t index;
-};
-
 // Kept between receivers so that a tick allocates nothing once warmed up.
 struct NearestScratch {
-    std::vector<NearestCandidate> candidates;
-    std::vector<std::uint64_t> chosenBits;
+    std::vector<std::uint32_t> chosen;      // what chooseNearestPlayers chose: indices, ascending
+    std::vector<std::uint64_t> candidates;  // distance and index in one number
+    std::vector<std::uint64_t> chosenBits;  // one bit per player, clear between calls
 };
+
+// Leaves in scratch.chosen the indices in `players` of the players selectSnapshotEntries would
+// list, in ascending order; `grid` must have been built from the same `players`.
+void chooseNearestPlayers(const PlayerGrid& grid, std::span<const SnapshotEntry> players, std::uint32_t receiverId,
+                          std::size_t maxEntries, NearestScratch& scratch);
 
 // What selectSnapshotEntries(players, receiverId, chosen, maxEntries) gives, with `grid` built from
 // the same `players`.

@@ -10,7 +10,6 @@
 #include "ipv4_endpoint.h"
 #include "monotonic_clock.h"
 #include "program_entry.h"
-#include "player_grid.h"
 #include "server_socket.h"
 #include "snapshot_builder.h"
 #include "socket_address.h"
@@ -104,17 +103,15 @@ void tick(Server& server, double now) {
         logLine(server, "leave id=%u (silent)\n", gone.id);
     }
 
-    gatherPlayers(server.registry, server.bots, server.players);
-    buildPlayerGrid(server.players, server.grid);
+    prepareSnapshots(server.registry, server.bots, server.snapshots);
     DatagramBatch& batch = server.outgoing;
     batch.count = 0;
     for (Client& client : server.registry.clients) {
         // A client is sent only what its poses have earned, so forged poses cannot buy a stream.
         if (!spendSnapshotCredit(client, server.counters)) continue;
-        selectNearestEntries(server.grid, server.players, client.id, server.options.maxEntries, server.nearest,
-                             server.chosen);
-        const std::size_t size = encodeSnapshotDatagram(
-            client.id, server.chosen, std::span<std::uint8_t>(batch.slot(batch.count), ReceiveBufferSize));
+        const std::size_t size =
+            writeSnapshotFor(server.snapshots, client.id, server.options.maxEntries,
+                             std::span<std::uint8_t>(batch.slot(batch.count), ReceiveBufferSize));
         if (size == 0) continue;
         batch.lengths[batch.count] = static_cast<int>(size);
         batch.addresses[batch.count] = toSocketAddress(client.address);

@@ -16,9 +16,9 @@
 #include "net/datagram.h"
 #include "net/socket_layer.h"
 #include "options.h"
-#include "player_grid.h"
 #include "registry.h"
 #include "server_socket.h"
+#include "snapshot_builder.h"
 
 namespace brassmoor {
 
@@ -37,10 +37,7 @@ struct Server {
     TrafficCounters counters;
     QueryAllowance queryAllowance;
     std::uint32_t instance = 0;  // told in info answers, drawn at random when the server opens
-    std::vector<SnapshotEntry> players;  // every player at the last tick, in id order
-    PlayerGrid grid;
-    NearestScratch nearest;
-    std::vector<SnapshotEntry> chosen;
+    SnapshotWork snapshots;
     DatagramBatch incoming;
     DatagramBatch outgoing;
     DurationHistogram tickTimes;  // since the last status line

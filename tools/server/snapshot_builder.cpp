@@ -2,6 +2,9 @@
 #include "snapshot_builder.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "net/wire_bytes.h"
 
 namespace brassmoor {
 
@@ -53,6 +56,35 @@ std::size_t buildSnapshotFor(std::span<const SnapshotEntry> players, std::uint32
                              std::vector<SnapshotEntry>& scratch, std::span<std::uint8_t> out) {
     selectSnapshotEntries(players, receiverId, scratch);
     return encodeSnapshotDatagram(receiverId, scratch, out);
+}
+
+void prepareSnapshots(const ClientRegistry& registry, const BotWorld& bots, SnapshotWork& work) {
+    gatherPlayers(registry, bots, work.players);
+    buildPlayerGrid(work.players, work.grid);
+    work.everyEntry.resize(SnapshotHeaderSize + SnapshotEntrySize * work.players.size());
+    work.everyEntry.resize(encodeSnapshotDatagram(0, work.players, work.everyEntry));
+}
+
+std::size_t writeSnapshotFor(SnapshotWork& work, std::uint32_t receiverId, std::size_t maxEntries,
+                             std::span<std::uint8_t> out) {
+    chooseNearestPlayers(work.grid, work.players, receiverId, maxEntries, work.nearest);
+    const std::vector<std::uint32_t>& chosen = work.nearest.chosen;
+    if (work.everyEntry.empty()) {
+        work.chosen.clear();
+        for (const std::uint32_t index : chosen)
+            work.chosen.push_back(work.players[index]);
+        return encodeSnapshotDatagram(receiverId, work.chosen, out);
+    }
+    // The header as the encoder writes it, then the chosen entries copied byte for byte.
+    const std::size_t size = SnapshotHeaderSize + SnapshotEntrySize * chosen.size();
+    if (out.size() < size || encodeSnapshotDatagram(receiverId, {}, out) == 0) return 0;
+    putU16(out.data() + SnapshotHeaderSize - 2, static_cast<std::uint16_t>(chosen.size()));  // peerCount
+    std::uint8_t* at = out.data() + SnapshotHeaderSize;
+    for (const std::uint32_t index : chosen) {
+        std::memcpy(at, work.everyEntry.data() + SnapshotHeaderSize + SnapshotEntrySize * index, SnapshotEntrySize);
+        at += SnapshotEntrySize;
+    }
+    return size;
 }
 
 }  // namespace brassmoor

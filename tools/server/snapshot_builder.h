@@ -15,6 +15,7 @@
 
 #include "bots.h"
 #include "net/datagram.h"
+#include "player_grid.h"
 #include "registry.h"
 
 namespace brassmoor {
@@ -46,5 +47,24 @@ void selectSnapshotEntries(std::span<const SnapshotEntry> players, std::uint32_t
 // returns the bytes written. `scratch` is reused between calls to spare allocations.
 std::size_t buildSnapshotFor(std::span<const SnapshotEntry> players, std::uint32_t receiverId,
                              std::vector<SnapshotEntry>& scratch, std::span<std::uint8_t> out);
+
+// What a tick keeps from one call to the next, so that it allocates nothing once warmed up.
+struct SnapshotWork {
+    std::vector<SnapshotEntry> players;  // every player this tick, in id order
+    PlayerGrid grid;
+    NearestScratch nearest;
+    std::vector<SnapshotEntry> chosen;
+    // A snapshot listing every player: each receiver's entries are copied from it. Empty when there
+    // are more players than one snapshot can count, and entries are then written one by one.
+    std::vector<std::uint8_t> everyEntry;
+};
+
+// The start of a tick: every player gathered, the grid laid over them, their entries written.
+void prepareSnapshots(const ClientRegistry& registry, const BotWorld& bots, SnapshotWork& work);
+
+// The snapshot for one receiver this tick, at most `maxEntries` entries, written into `out`
+// (ReceiveBufferSize bytes is enough); returns the bytes written.
+std::size_t writeSnapshotFor(SnapshotWork& work, std::uint32_t receiverId, std::size_t maxEntries,
+                             std::span<std::uint8_t> out);
 
 }  // namespace brassmoor
