@@ -19,6 +19,9 @@ namespace {
 
 // At most this many datagrams are read per wake-up, so a flood cannot delay the snapshots.
 constexpr std::size_t MaxDatagramsPerWake = 1024;
+// After reading, the server pauses this long before it looks again (never past a tick), so that a
+// wake-up takes a batch of poses rather than one: poses wait for the tick anyway.
+constexpr double GatherSeconds = 0.001;
 // The bots catch up at most this much time in one tick (the longest tick at the lowest rate), so a
 // process that was stopped for a long while does not stall to replay it.
 constexpr double MaxBotStep = 10.0;
@@ -234,7 +237,11 @@ bool serveOnce(Server& server, int maxWaitMilliseconds) {
         wait <= 0.0 ? 0 : static_cast<int>(std::min(std::ceil(wait * 1000.0), static_cast<double>(maxWaitMilliseconds)));
     bool readable[1] = {false};
     const int ready = waitForDatagrams(std::span<const SocketHandle>(&server.socket, 1), waitMilliseconds, readable);
-    if (ready > 0) receiveWaiting(server);
+    if (ready > 0) {
+        receiveWaiting(server);
+        const double untilDue = std::min(server.nextTick, server.nextStatus) - monotonicSeconds();
+        pauseToGatherDatagrams(std::min({GatherSeconds, untilDue, maxWaitMilliseconds / 1000.0}));
+    }
     return ready >= 0;
 }
 

@@ -55,7 +55,8 @@ struct Server {
 bool openServer(const ServerOptions& options, std::FILE* log, Server& server, std::string& error);
 
 // One wake-up: ticks and logs the status when they are due, then waits for datagrams until the next
-// is due (at most `maxWaitMilliseconds`) and reads what came. False when waiting failed; it would
+// is due (at most `maxWaitMilliseconds`), reads what came, and pauses a millisecond (never past a
+// tick or the wait) so that the next wake-up reads many datagrams at once. False when waiting failed; it would
 // fail again at once, so the caller should close the server.
 bool serveOnce(Server& server, int maxWaitMilliseconds = MaxServerWaitMilliseconds);
 

@@ -50,6 +50,10 @@ int receiveBatch(SocketHandle socket, DatagramBatch& batch);
 // Sends every datagram of the batch; returns how many the system refused.
 std::size_t sendBatch(SocketHandle socket, const DatagramBatch& batch);
 
+// Sleeps about `seconds` (a millisecond or so) so that datagrams gather for the next batch; where
+// sleeps are much coarser than that (Windows: 15.6 ms by default), returns at once.
+void pauseToGatherDatagrams(double seconds);
+
 // How many datagrams the system has dropped on this socket since it was opened (its queue was
 // full), as a count that wraps at 2^32; nothing where the system does not say.
 std::optional<std::uint32_t> systemDropCount(SocketHandle socket);

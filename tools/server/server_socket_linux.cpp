@@ -1,7 +1,9 @@
 // The server's socket on Linux: recvmmsg and sendmmsg for batches, SO_MEMINFO for the drop count.
 #include "server_socket.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <linux/sock_diag.h>
 #include <sys/socket.h>
 
@@ -66,6 +68,13 @@ std::size_t sendBatch(SocketHandle socket, const DatagramBatch& batch) {
         }
     }
     return refused;
+}
+
+void pauseToGatherDatagrams(double seconds) {
+    if (!(seconds > 0.0)) return;
+    timespec pause{0, static_cast<long>(std::min(seconds, 0.5) * 1e9)};
+    // A signal (a stop request) ends the pause early, which is what the caller wants.
+    ::nanosleep(&pause, nullptr);
 }
 
 std::optional<std::uint32_t> systemDropCount(SocketHandle socket) {

@@ -35,6 +35,8 @@ std::size_t sendBatch(SocketHandle socket, const DatagramBatch& batch) {
     return refused;
 }
 
+void pauseToGatherDatagrams(double) {}
+
 std::optional<std::uint32_t> systemDropCount(SocketHandle) {
     return std::nullopt;
 }
