@@ -7,17 +7,12 @@
 //   0  a well-formed pose:  source, then up to 20 bytes of x, y, z, yaw, pitch (missing bytes are 0)
 //   1  any datagram:        source, length byte, then that many bytes (fewer if the input ends)
 //   2  the clock moves on:  one byte b, by b*b/4096 seconds (0 to 15.9 s; small values stay below a tick)
-//   3  a tick:              each client in turn is offered a snapshot, which its credit pays for or not;
-//                           and each client's snapshot, at every cap on its entries, is chosen through
-//                           the grid (coarse and fine) and must be the plain selection's, byte for byte
+//   3  a tick:              each client in turn is offered a snapshot, which its credit pays for or not
 //   4  the silent clients are forgotten
 //   5  the last datagram again, from a source of its own: a duplicate or a forged copy
 //
 // A source is one byte: below 0x80 it picks one of 16 nearby addresses (4 hosts, 4 ports), so that
 // sources repeat; from 0x80 up, the next six bytes are the IPv4 address and the port, raw.
-//
-// The poses' x and y come straight from the input, so the grid meets NaN, infinities, ties and
-// players far apart.
 //
 // Beside the registry the target keeps its own model of what each address has sent and been sent,
 // worked out from the rules alone, and checks the registry against it after every step; any
@@ -34,11 +29,8 @@
 #include <utility>
 #include <vector>
 
-#include "bots.h"
 #include "net/datagram.h"
-#include "player_grid.h"
 #include "registry.h"
-#include "snapshot_builder.h"
 
 namespace {
 
@@ -186,36 +178,7 @@ void offerDatagram(Run& run, const ClientAddress& from, std::span<const std::uin
     ++model.accepted;
 }
 
-// Every client's snapshot through the grid against the plain selection over the same players.
-void checkSelection(const Run& run) {
-    brassmoor::SnapshotWork work;
-    prepareSnapshots(run.registry, brassmoor::BotWorld{}, work);
-    brassmoor::PlayerGrid fine;
-    buildPlayerGrid(work.players, fine, 0.25);
-    brassmoor::NearestScratch scratch;
-    std::vector<brassmoor::SnapshotEntry> expected;
-    std::vector<brassmoor::SnapshotEntry> chosen;
-    std::array<std::uint8_t, MaxDatagramSize> expectedBytes{};
-    std::array<std::uint8_t, MaxDatagramSize> bytes{};
-    for (const Client& client : run.registry.clients) {
-        for (std::size_t cap = 0; cap <= work.players.size(); ++cap) {
-            brassmoor::selectSnapshotEntries(work.players, client.id, expected, cap);
-            const std::size_t expectedSize = brassmoor::encodeSnapshotDatagram(client.id, expected, expectedBytes);
-            const std::size_t size = writeSnapshotFor(work, client.id, cap, bytes);
-            require(size == expectedSize && std::equal(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size),
-                                                       expectedBytes.begin()),
-                    "the tick's snapshot is the plain selection's, byte for byte");
-            selectNearestEntries(fine, work.players, client.id, cap, scratch, chosen);
-            require(chosen.size() == expected.size(), "a fine grid chooses as many players");
-            for (std::size_t i = 0; i < chosen.size(); ++i) {
-                require(chosen[i].peerId == expected[i].peerId, "a fine grid chooses the same players in order");
-            }
-        }
-    }
-}
-
 void tick(Run& run) {
-    checkSelection(run);
     for (Client& client : run.registry.clients) {
         const auto found = run.model.clients.find(keyOf(client.address));
         require(found != run.model.clients.end(), "every client in the list is one the model knows");
