@@ -237,19 +237,19 @@ void takeSnapshot(Run& run, SimulatedClient& client, std::span<const std::uint8_
     client.lastArrival = now;
 }
 
+// One datagram per readiness: epoll is level-triggered, so a socket with more queued is reported
+// again, and the call that would find nothing is spared.
 void readSocket(Run& run, std::uint32_t tag, double now) {
     std::vector<std::uint8_t>& buffer = run.readBuffer;
     const bool forged = tag >= run.clients.size();
     const int socket = forged ? run.forgedSockets[tag - run.clients.size()] : run.clients[tag].socket;
-    while (true) {
-        const ssize_t length = ::recv(socket, buffer.data(), buffer.size(), 0);
-        if (length < 0) return;  // nothing more queued
-        if (forged) {
-            if (run.measuring) ++run.counts.forgedAnswered;
-            continue;
-        }
-        takeSnapshot(run, run.clients[tag], std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(length)), now);
+    const ssize_t length = ::recv(socket, buffer.data(), buffer.size(), 0);
+    if (length < 0) return;
+    if (forged) {
+        if (run.measuring) ++run.counts.forgedAnswered;
+        return;
     }
+    takeSnapshot(run, run.clients[tag], std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(length)), now);
 }
 
 struct Readings {
