@@ -11,6 +11,7 @@ import re
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 
 PORT = 40200
@@ -25,26 +26,37 @@ def fields(line):
 
 
 class Target:
-    """The server or the reflector, started on its core; its output is kept for the status line."""
+    """The server or the reflector, started on its core. Its output goes to a file, never a pipe
+    nobody reads: a server that logs a join line per client would otherwise block on a full pipe."""
 
     def __init__(self, command, core):
-        self.proc = subprocess.Popen(pinned(core, command), stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                     text=True)
-        first = self.proc.stdout.readline()
+        self.output = tempfile.TemporaryFile(mode="w+")
+        self.proc = subprocess.Popen(pinned(core, command), stdout=self.output, stderr=subprocess.STDOUT, text=True)
+        deadline = time.monotonic() + 10
+        while not self.lines() and self.proc.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.02)
+        first = self.lines()[0] if self.lines() else ""
         if not first.startswith("listening on"):
             self.proc.kill()
-            sys.exit(f"{command[0]} did not start: {first}{self.proc.stdout.read()}")
+            self.proc.wait()
+            sys.exit(f"{command[0]} did not start: {''.join(self.lines())}")
         self.listening = first
 
+    def lines(self):
+        self.output.seek(0)
+        return self.output.readlines()
+
     def stop(self):
-        """Stops it with SIGINT; returns the lines it wrote after the listening line."""
+        """Stops it with SIGINT; returns every line it wrote."""
         self.proc.send_signal(signal.SIGINT)
         try:
-            rest, _ = self.proc.communicate(timeout=20)
+            self.proc.wait(timeout=20)
         except subprocess.TimeoutExpired:
             self.proc.kill()
-            rest, _ = self.proc.communicate()
-        return rest.splitlines()
+            self.proc.wait()
+        lines = [line.rstrip("\n") for line in self.lines()]
+        self.output.close()
+        return lines
 
 
 def generate(args, clients, core, pid, extra=()):
