@@ -72,8 +72,10 @@ float distanceBoundOutside(const PlayerGrid& grid, int left, int right, int bott
     if (nearest == Unbounded) return std::numeric_limits<float>::infinity();
     nearest -= grid.cellSize * EdgeMargin;
     if (!(nearest > 0.0)) return 0.0f;
-    // Beyond FLT_MAX this becomes infinity, which single precision also gives every player out there.
-    return static_cast<float>(nearest * nearest * (1.0 - SquaredBoundMargin));
+    const double bound = nearest * nearest * (1.0 - SquaredBoundMargin);
+    // Beyond the largest float, single precision gives every player out there infinity.
+    if (bound > std::numeric_limits<float>::max()) return std::numeric_limits<float>::infinity();
+    return static_cast<float>(bound);
 }
 
 // Lists the chosen players in ascending index order, through a bit per player.
