@@ -58,8 +58,8 @@ struct Counts {
     std::uint64_t selfIdChanged = 0;   // a selfId other than the client's first
     std::size_t entriesMin = SIZE_MAX;
     std::size_t entriesMax = 0;
-    // The floods are counted over the whole run, warm-up included, so that every snapshot to a
-    // forged port is set against every forged pose that could have earned it.
+    // The floods (which start with the measured window) are counted to the end of the run, so
+    // that every snapshot to a forged port is set against every forged pose that could have earned it.
     std::uint64_t garbageSent = 0;
     std::uint64_t forgedSent = 0;
     std::uint64_t forgedAnswered = 0;  // snapshots that reached a forged pose's port
@@ -307,9 +307,11 @@ bool runSchedule(Run& run, Readings& before, Readings& after) {
     const LoadOptions& options = run.options;
     run.start = monotonicSeconds();
     Cadence poses{run.start, 1.0 / (options.rate * options.clients)};
-    Cadence garbage{run.start, options.garbageRate > 0.0 ? 1.0 / options.garbageRate : 0.0};
-    Cadence forged{run.start, options.forgedRate > 0.0 ? 1.0 / options.forgedRate : 0.0};
     const double windowStart = run.start + options.warmUpSeconds;
+    // The floods start with the measured window, once the clients have joined: the question is
+    // whether clients keep being served, not whether forged poses can take their seats first.
+    Cadence garbage{windowStart, options.garbageRate > 0.0 ? 1.0 / options.garbageRate : 0.0};
+    Cadence forged{windowStart, options.forgedRate > 0.0 ? 1.0 / options.forgedRate : 0.0};
     const double windowEnd = windowStart + options.seconds;
     std::array<epoll_event, 256> events{};
 
