@@ -17,6 +17,16 @@ import time
 PORT = 40200
 
 
+def cpu_pressure():
+    """The share of the last minute some task waited for a CPU (Linux pressure stall information),
+    as text; above a few percent the machine was busy and the figures are suspect."""
+    try:
+        with open("/proc/pressure/cpu") as f:
+            return re.search(r"avg60=([0-9.]+)", f.readline()).group(1) + "%"
+    except (OSError, AttributeError):
+        return "unknown"
+
+
 def pinned(core, command):
     return ["taskset", "-c", str(core), *command]
 
@@ -132,7 +142,8 @@ def main():
     print(f"Load: each client poses {30} times a second from a socket of its own (127.0.0.2 onwards); "
           f"{args.seconds:g} s measured after {args.warm_up:g} s. Generator on core {args.generator_core}, "
           f"server or reflector on core {args.target_core}. CPU in cores over the measured time. "
-          f"Load average at the start: {os.getloadavg()[0]:.2f}.")
+          f"Load average at the start: {os.getloadavg()[0]:.2f}; tasks waiting for a CPU over the last "
+          f"minute: {cpu_pressure()}.")
     print()
     print("| clients | server: snapshots/s min / median | gap p99 / max ms | unanswered | kernel drops "
           "| server CPU | tick p50 / p99 / max ms | reflector: snapshots/s min / median | gap p99 / max ms "
@@ -148,7 +159,8 @@ def main():
               f"{drops(r)} | {cpu(r)} | {ratio(cpu(s), cpu(r))} | {s['generator-cpu']} / {r['generator-cpu']} |",
               flush=True)
     print()
-    print(f"The server's receive queue: {receive_buffer} bytes granted (asked for 8 MiB; Linux grants at most "
+    print(f"Tasks waiting for a CPU over the last minute, at the end: {cpu_pressure()}. "
+          f"The server's receive queue: {receive_buffer} bytes granted (asked for 8 MiB; Linux grants at most "
           f"net.core.rmem_max, doubled). Kernel drops: at the server's socket over the measured time (in brackets, "
           f"the server's own count over the whole run).")
     if args.no_flood:
