@@ -16,7 +16,6 @@ _spec.loader.exec_module(blackbox)
 VirtualX = blackbox.VirtualX
 wait_for = blackbox.wait_for
 
-SOURCE_ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 # The packages scripts/package-deb.sh built.
 CLIENT_DEB = os.environ.get("BRASSMOOR_DEB", "")
 SERVER_DEB = os.environ.get("BRASSMOOR_SERVER_DEB", "")

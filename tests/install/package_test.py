@@ -14,7 +14,7 @@ import xml.etree.ElementTree as ElementTree
 
 import pytest
 
-from install_support import (CLIENT_DEB, SERVER_DEB, SOURCE_ROOT, Unpacked, end, package_field, package_paths,
+from install_support import (CLIENT_DEB, SERVER_DEB, Unpacked, end, package_field, package_paths,
                              play_until_others, player_env, player_path, require_packages, run, start_logged,
                              wait_for)
 from package_state import CLIENT_PACKAGE, SERVER_PACKAGE, MachineState, apt_get, is_absent, package_status
@@ -22,22 +22,21 @@ from package_state import CLIENT_PACKAGE, SERVER_PACKAGE, MachineState, apt_get,
 METAINFO = "/usr/share/metainfo/example.brassmoor.Brassmoor.metainfo.xml"
 OPTIONS_FILE = "/etc/default/brassmoor-server"
 UNIT_DIR = "/lib/systemd/system"
-# The launcher and its page, once the source tree has it.
-LAUNCHER_BUILT = os.path.isdir(os.path.join(SOURCE_ROOT, "tools", "launcher"))
-LAUNCHER_FILES = {"/usr/games/brassmoor-play", "/usr/share/man/man6/brassmoor-play.6.gz"}
 
 # Everything each package may hold, and nothing else (directories aside).
 CLIENT_FILES = {
     "/usr/games/brassmoor",
+    "/usr/games/brassmoor-play",
     "/usr/share/applications/brassmoor.desktop",
     "/usr/share/icons/hicolor/scalable/apps/brassmoor.svg",
     "/usr/share/icons/hicolor/48x48/apps/brassmoor.png",
     METAINFO,
     "/usr/share/man/man6/brassmoor.6.gz",
+    "/usr/share/man/man6/brassmoor-play.6.gz",
     "/usr/share/doc/brassmoor/README.md",
     "/usr/share/doc/brassmoor/copyright",
     "/usr/share/doc/brassmoor/changelog.gz",
-} | (LAUNCHER_FILES if LAUNCHER_BUILT else set())
+}
 SERVER_FILES = {
     "/usr/games/brassmoor-server",
     "/usr/games/brassmoor-relay",
@@ -187,10 +186,8 @@ def test_software_centre_entry_validates_and_matches_the_package(client):
     assert binaries == {path for path in CLIENT_FILES if path.startswith("/usr/games/")}
 
 
-PAGES = [(CLIENT_PACKAGE, "brassmoor.6.gz", True), (SERVER_PACKAGE, "brassmoor-server.6.gz", True),
-         (SERVER_PACKAGE, "brassmoor-relay.6.gz", False)]
-if LAUNCHER_BUILT:
-    PAGES.append((CLIENT_PACKAGE, "brassmoor-play.6.gz", False))
+PAGES = [(CLIENT_PACKAGE, "brassmoor.6.gz", True), (CLIENT_PACKAGE, "brassmoor-play.6.gz", False),
+         (SERVER_PACKAGE, "brassmoor-server.6.gz", True), (SERVER_PACKAGE, "brassmoor-relay.6.gz", False)]
 
 
 @pytest.mark.parametrize("package,page,has_datagrams", PAGES)
@@ -349,9 +346,8 @@ def test_packages_install_play_and_purge_without_a_trace(client, machine):
         assert CLIENT_FILES <= installed_files(CLIENT_PACKAGE)
         for program in (path for path in CLIENT_FILES if path.startswith("/usr/games/")):
             assert shutil.which(os.path.basename(program), path=path) == program
-        if LAUNCHER_BUILT:
-            status, title, output = play_until_others(["brassmoor-play"], 6, cwd=away.name)
-            assert status == 0, output
+        status, title, output = play_until_others(["brassmoor-play"], 6, cwd=away.name)
+        assert status == 0, output
 
         # Then the host's: the service is installed but not enabled, and everything is reached by name.
         install(SERVER_DEB)
