@@ -51,8 +51,8 @@ SERVER_FILES = {
 }
 PACKAGE_FILES = {CLIENT_PACKAGE: CLIENT_FILES, SERVER_PACKAGE: SERVER_FILES}
 # Libraries a display needs: none may be among the server package's dependencies.
-GRAPHICAL = re.compile(r"glfw|libgl|libegl|libgles|libopengl|libglx|libglvnd|mesa|libx11|libxcb|libx[a-z]|"
-                       r"wayland|libdrm|libgbm|vulkan")
+GRAPHICAL = re.compile(r"glfw|^libgl(\d|u|x|vnd|es|-)|^libegl|^libopengl|mesa|^libx(11|cb|ext|randr|i\d|inerama|"
+                       r"cursor|xf86|render|fixes|au|dmcp)|wayland|^libdrm|^libgbm|vulkan")
 
 
 def deb_of(package):
