@@ -73,6 +73,15 @@ def process_uid(container, pid):
 
 
 def test_service_installs_idle_runs_sandboxed_and_purges_clean(container, client_program):
+    try:
+        exercise_service(container, client_program)
+    except BaseException:
+        # What systemd, apt and the server said, for whoever reads the failure.
+        print(container.run("journalctl", "--no-pager", "-n", "300", check=False).stdout)
+        raise
+
+
+def exercise_service(container, client_program):
     # A host as installed has no policy-rc.d; an image made for containers may have one that forbids
     # the maintainer scripts every start and stop (as this machine's does), so the container drops it.
     container.run("rm", "-f", "/usr/sbin/policy-rc.d")
