@@ -53,8 +53,11 @@ def unit_property(container, unit, name):
     return container.run("systemctl", "show", "-P", name, unit).stdout.strip()
 
 
-def journal(container, unit):
-    return container.run("journalctl", "--no-pager", "-o", "cat", "-u", unit, check=False).stdout
+def journal(container, unit, server_only=False):
+    """journalctl -u UNIT as a host reads it, or only the server's own lines (systemd's notes on the
+    unit may fall between two of them)."""
+    match = [f"_SYSTEMD_UNIT={unit}"] if server_only else ["-u", unit]
+    return container.run("journalctl", "--no-pager", "-o", "cat", *match, check=False).stdout
 
 
 def wait_for_active(container, unit, after_pid=None):
@@ -123,7 +126,8 @@ def exercise_service(container, client_program):
     assert unit_property(container, UNIT, "ExecMainStatus") == "0"
     # journald reads the server's output on its own schedule: the last lines may come a moment later.
     wait_for(lambda: re.search(r"^stopping on signal 15\nstatus players=3 clients=0 bots=3 ",
-                               journal(container, UNIT), re.MULTILINE), timeout=30, what="the last status line")
+                               journal(container, UNIT, server_only=True), re.MULTILINE),
+             timeout=30, what="the last status line")
 
     # A second server from the template, with its own options file; one without a file does not start.
     container.run("sh", "-c", f"sed 's/^BRASSMOOR_SERVER_OPTIONS=.*/BRASSMOOR_SERVER_OPTIONS=\"--bind 127.0.0.2 "
