@@ -153,7 +153,7 @@ run_logged "$logs/configure.log" \
 # The releases build every program they ship.
 targets=(windows_zip windows_installer)
 if [ "$with_tests" -eq 1 ]; then
-  targets+=(windows_tests)
+  targets+=(windows_tests netsh_recorder)
 fi
 run_logged "$logs/build.log" cmake --build "$project_build" -j2 --target "${targets[@]}"
 if grep -q 'warning:' "$logs/build.log"; then
