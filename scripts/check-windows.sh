@@ -3,7 +3,8 @@
 # (scripts/build-windows.sh --tests), runs every unit test under wine, unpacks the zip into an
 # empty folder and runs the client's black-box tests against the brassmoor.exe and
 # brassmoor-server.exe found there, on private virtual X servers: alone, with each other, and
-# with the Linux programs.
+# with the Linux programs. Then the installer, in a fresh prefix of its own
+# (tests/windows/installer_test.py): install, update, the installed launcher, uninstall.
 #
 #   scripts/check-windows.sh
 #
