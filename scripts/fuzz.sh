@@ -4,6 +4,7 @@
 #   snapshot  received bytes through snapshot acceptance, decoding and the peer-table drain (client)
 #   server    scripted datagrams, clock steps, ticks and forgetting through pose acceptance and the
 #             client registry (server)
+#   info      received bytes through the server's info-query answers and a search's answer collection
 # Usage: scripts/fuzz.sh [SECONDS]   (each target this long, default 60; $BUILD_DIR overrides build-fuzz/)
 # New inputs a target finds go to $BUILD_DIR/corpus-<target>, never into the committed seeds; a crash
 # is written to $BUILD_DIR/<target>-crash-*, and the script fails once every target has run.
@@ -26,7 +27,7 @@ esac
 "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DBRASSMOOR_FUZZ=ON >/dev/null
-cmake --build "$build_dir" -j2 --target snapshot_fuzz server_fuzz
+cmake --build "$build_dir" -j2 --target snapshot_fuzz server_fuzz info_fuzz
 
 # Inputs found before there were two targets belong to the snapshot target.
 if [ -d "$build_dir/corpus" ] && [ ! -e "$build_dir/corpus-snapshot" ]; then
@@ -49,6 +50,7 @@ run_target() {
 }
 run_target snapshot "$root/tests/fuzz/corpus" "$root/tests/fuzz/snapshot.dict"
 run_target server "$root/tests/fuzz/server_corpus" "$root/tests/fuzz/server.dict"
+run_target info "$root/tests/fuzz/info_corpus" "$root/tests/fuzz/info.dict"
 
 if [ "${#failed[@]}" -gt 0 ]; then
   echo "fuzz.sh: ${failed[*]} failed; the input is in $build_dir/<target>-crash-*" >&2
