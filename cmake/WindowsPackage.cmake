@@ -52,12 +52,10 @@ add_custom_target(windows_icon DEPENDS ${BRASSMOOR_ICON_FILE})
 
 # Program, then the description that Explorer and Task Manager show for it.
 set(windows_programs
+  brassmoor-play "Brassmoor launcher: the LAN game or practice"
   brassmoor "Brassmoor"
   brassmoor-server "Brassmoor server"
   brassmoor-relay "Brassmoor network impairment relay")
-if(TARGET brassmoor-play)
-  list(PREPEND windows_programs brassmoor-play "Brassmoor launcher: the LAN game or practice")
-endif()
 
 set(shipped_programs)
 while(windows_programs)
@@ -108,17 +106,9 @@ add_custom_target(windows_zip DEPENDS ${package_dir}/${BRASSMOOR_ZIP_NAME})
 
 # --- The installer ----------------------------------------------------------------------------------
 
-# The shortcuts start the launcher; the client stands in for it in a tree that has no launcher.
-if(TARGET brassmoor-play)
-  set(BRASSMOOR_PLAY_PROGRAM brassmoor-play.exe)
-else()
-  set(BRASSMOOR_PLAY_PROGRAM brassmoor.exe)
-endif()
-# The programs the firewall rule lets in: every one that hosts a game.
-set(BRASSMOOR_HOSTING_PROGRAMS brassmoor-server.exe)
-if(TARGET brassmoor-play)
-  list(APPEND BRASSMOOR_HOSTING_PROGRAMS brassmoor-play.exe)
-endif()
+# The programs the firewall rule lets in: every one that hosts a game (the launcher hosts in its
+# own process).
+set(BRASSMOOR_HOSTING_PROGRAMS brassmoor-server.exe brassmoor-play.exe)
 set(BRASSMOOR_INSTALL_FILES ${shipped_programs})
 list(TRANSFORM BRASSMOOR_INSTALL_FILES APPEND .exe)
 list(APPEND BRASSMOOR_INSTALL_FILES README.txt)
