@@ -1,6 +1,6 @@
 # The Windows release: the project's icon and version information compiled into every program,
 # then the portable zip and the NSIS installer, both named after the project's version. Built by
-# the targets windows_zip and windows_installer (scripts/build-windows.sh).
+# the target windows_release (scripts/build-windows.sh).
 find_program(RSVG_CONVERT_EXECUTABLE rsvg-convert REQUIRED DOC "SVG renderer (Debian package librsvg2-bin)")
 find_program(ICOTOOL_EXECUTABLE icotool REQUIRED DOC "Windows icon writer (Debian package icoutils)")
 find_program(MAKENSIS_EXECUTABLE makensis REQUIRED DOC "NSIS installer compiler (Debian package nsis)")
@@ -102,7 +102,6 @@ add_custom_command(
   DEPENDS ${stage_files} ${stage_dir}/README.txt
   COMMENT "Writing ${BRASSMOOR_ZIP_NAME}"
   VERBATIM)
-add_custom_target(windows_zip DEPENDS ${package_dir}/${BRASSMOOR_ZIP_NAME})
 
 # --- The installer ----------------------------------------------------------------------------------
 
@@ -131,4 +130,7 @@ add_custom_command(
   DEPENDS ${nsis_script} ${stage_files} ${stage_dir}/README.txt ${BRASSMOOR_ICON_FILE}
   COMMENT "Writing ${BRASSMOOR_INSTALLER_NAME}"
   VERBATIM)
-add_custom_target(windows_installer DEPENDS ${package_dir}/${BRASSMOOR_INSTALLER_NAME})
+
+# One target for both, so that the staging they share runs once: two targets would each run it,
+# and a parallel build would empty the folder under the other.
+add_custom_target(windows_release DEPENDS ${package_dir}/${BRASSMOOR_ZIP_NAME} ${package_dir}/${BRASSMOOR_INSTALLER_NAME})

@@ -151,7 +151,7 @@ run_logged "$logs/configure.log" \
     -DBRASSMOOR_BUILD_CLIENT=ON -DBRASSMOOR_BUILD_BENCHMARKS=OFF \
     -Dglfw3_DIR="$glfw_prefix/lib/cmake/glfw3" -DCMAKE_EXE_LINKER_FLAGS=-static "${testing_options[@]}"
 # The releases build every program they ship.
-targets=(windows_zip windows_installer)
+targets=(windows_release)
 if [ "$with_tests" -eq 1 ]; then
   targets+=(windows_tests netsh_recorder)
 fi
