@@ -50,17 +50,25 @@ def udp_sockets_on_game_port(netns=None):
     return [line for line in table.splitlines()[1:] if line.split()[1].endswith(":%04X" % GAME_PORT)]
 
 
-def processes_named(name):
-    found = []
-    for pid in os.listdir("/proc"):
-        if pid.isdigit():
-            try:
-                with open(f"/proc/{pid}/comm") as comm:
-                    if comm.read().strip() == name:
-                        found.append(int(pid))
-            except OSError:
-                continue
-    return found
+def children_of(pid):
+    """The process ids whose parent is `pid`."""
+    children = []
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/children") as listed:
+                children += [int(child) for child in listed.read().split()]
+        except OSError:
+            continue
+    return children
+
+
+def is_running(pid):
+    """True while `pid` exists and has not ended (a zombie has ended)."""
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
 
 
 class Program:
@@ -141,13 +149,14 @@ def test_practice_game_when_no_server_is_found_and_nothing_left_after_escape(xse
 def test_sigterm_mid_game_ends_the_game_and_its_server(xserver, started):
     launcher = started([LAUNCHER], game_env(xserver.name))
     wait_for_others(xserver, 6)
-    clients_before = set(processes_named("brassmoor"))
+    games = children_of(launcher.proc.pid)
+    assert len(games) == 1, games
     launcher.proc.send_signal(signal.SIGTERM)
     assert launcher.wait() == 0
     assert "stopping on signal 15" in launcher.stdout()
     assert udp_sockets_on_game_port() == []
     wait_for(lambda: xserver.title() is None, timeout=DEADLINE, what="the game window to close")
-    assert not clients_before & set(processes_named("brassmoor")), "the game outlived the launcher"
+    assert not is_running(games[0]), "the game outlived the launcher"
 
 
 @needs_isolation
