@@ -68,6 +68,9 @@ server and impairs their datagrams (loss, duplication, reordering, delay,
 damage) to show how the game copes with a poor network.
 
 Nothing in it needs a display.")
+# Up to 0.2.0 one package named brassmoor held the server too: this one takes those files over.
+set(CPACK_DEBIAN_SERVER_PACKAGE_BREAKS "brassmoor (<< 0.3.0)")
+set(CPACK_DEBIAN_SERVER_PACKAGE_REPLACES "brassmoor (<< 0.3.0)")
 set(brassmoor_server_control ${CMAKE_BINARY_DIR}/deb-control/server)
 file(MAKE_DIRECTORY ${brassmoor_server_control})
 # CPack marks nothing as a conffile by itself.

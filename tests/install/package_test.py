@@ -346,3 +346,37 @@ def test_packages_install_play_and_purge_without_a_trace(client, machine):
                if os.path.isdir(folder) for name in os.listdir(folder) if "brassmoor" in name]
     assert records == []
     assert run(["man", "-w", "brassmoor"], env=player_env()).returncode != 0
+
+
+def old_single_package(folder):
+    """A brassmoor package laid out as up to 0.2.0: one package with the server's program in it."""
+    root = os.path.join(folder, "old")
+    os.makedirs(os.path.join(root, "DEBIAN"))
+    os.makedirs(os.path.join(root, "usr", "games"))
+    with open(os.path.join(root, "DEBIAN", "control"), "w") as control:
+        control.write(f"Package: {CLIENT_PACKAGE}\nVersion: 0.2.0\nArchitecture: amd64\nSection: games\n"
+                      "Priority: optional\nMaintainer: Brassmoor developers <brassmoor@lists.brassmoor.example>\n"
+                      "Description: the old single package\n stand-in for the 0.2.0 layout\n")
+    for program in ("brassmoor", "brassmoor-server"):
+        path = os.path.join(root, "usr", "games", program)
+        with open(path, "w") as stub:
+            stub.write("#!/bin/sh\nexit 0\n")
+        os.chmod(path, 0o755)
+    deb = os.path.join(folder, "brassmoor_0.2.0_amd64.deb")
+    run(["dpkg-deb", "--root-owner-group", "--build", root, deb]).check_returncode()
+    return deb
+
+
+def test_both_packages_install_over_the_old_single_package(machine):
+    present = [name for name in (CLIENT_PACKAGE, SERVER_PACKAGE) if not is_absent(package_status(name))]
+    if present:
+        apt_get("purge", *present)
+    machine.note_install_of(CLIENT_DEB, SERVER_DEB)
+    with tempfile.TemporaryDirectory(prefix="brassmoor-old-") as folder:
+        install(old_single_package(folder))
+        assert run(["dpkg-query", "-S", "/usr/games/brassmoor-server"]).stdout.startswith(f"{CLIENT_PACKAGE}:")
+        # The server's program moves to the host's package in the same upgrade, without a file conflict.
+        install(CLIENT_DEB, SERVER_DEB)
+    assert package_field(CLIENT_DEB, "Version") == run(["dpkg-query", "-W", "-f=${Version}", CLIENT_PACKAGE]).stdout
+    assert run(["dpkg-query", "-S", "/usr/games/brassmoor-server"]).stdout.startswith(f"{SERVER_PACKAGE}:")
+    assert run(["/usr/games/brassmoor-server", "--version"]).stdout.startswith("brassmoor-server ")
