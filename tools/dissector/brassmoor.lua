@@ -166,10 +166,11 @@ local function dissect_snapshot(tvb, tree)
             string.format("%d bytes, longer than the client's 4096-byte receive buffer: it reads %d entries at most",
                 length, CLIENT_MOST_ENTRIES))
     end
+    local players = announced == 1 and "player" or "players"
     if announced == carried then
-        return string.format("snapshot self=%d, %d players", self_id, carried)
+        return string.format("snapshot self=%d, %d %s", self_id, carried, players)
     end
-    return string.format("snapshot self=%d, %d of %d players", self_id, carried, announced)
+    return string.format("snapshot self=%d, %d of %d %s", self_id, carried, announced, players)
 end
 
 local function dissect_query(tvb, tree)

@@ -19,13 +19,13 @@ std::string describeDatagram(std::span<const std::uint8_t> bytes) {
     const std::uint8_t type = bytes[DatagramTypeOffset];
     SnapshotDatagram snapshot{};
     if (decodeSnapshotDatagram(bytes, snapshot)) {
+        const char* players = snapshot.peerCount == 1 ? "player" : "players";
         if (snapshot.usableEntryCount == snapshot.peerCount) {
-            std::snprintf(text, sizeof text, "snapshot self=%u, %zu players", static_cast<unsigned>(snapshot.selfId),
-                          snapshot.usableEntryCount);
+            std::snprintf(text, sizeof text, "snapshot self=%u, %zu %s", static_cast<unsigned>(snapshot.selfId),
+                          snapshot.usableEntryCount, players);
         } else {
-            std::snprintf(text, sizeof text, "snapshot self=%u, %zu of %u players",
-                          static_cast<unsigned>(snapshot.selfId), snapshot.usableEntryCount,
-                          static_cast<unsigned>(snapshot.peerCount));
+            std::snprintf(text, sizeof text, "snapshot self=%u, %zu of %u %s", static_cast<unsigned>(snapshot.selfId),
+                          snapshot.usableEntryCount, static_cast<unsigned>(snapshot.peerCount), players);
         }
     } else if (type == SnapshotDatagramType) {
         std::snprintf(text, sizeof text, "snapshot shorter than its header (the client rejects it)");
