@@ -161,7 +161,9 @@ TEST(CaptureReader, EveryPrefixOfAFileIsReadWithoutReadingPastIt) {
 }
 
 TEST(CaptureReader, RefusesFilesItDoesNotRead) {
-    EXPECT_EQ(readText(Bytes(10, 0)), "too short for a pcap file (10 bytes, a header is 24)");
+    EXPECT_EQ(readText(Bytes(3, 0xd4)), "too short for a pcap file (3 bytes, a header is 24)");
+    const Bytes header = littleEndianHeader(101);
+    EXPECT_EQ(readText(std::span(header).first(23)), "too short for a pcap file (23 bytes, a header is 24)");
     Bytes pcapng(28, 0);
     pcapng[0] = 0x0a, pcapng[1] = 0x0d, pcapng[2] = 0x0d, pcapng[3] = 0x0a;
     EXPECT_EQ(readText(pcapng), "a pcapng file, which is not read here: convert it with 'editcap -F pcap FILE NEW'");

@@ -131,7 +131,8 @@ TEST(ReplayOptions, RefusesWhatItCannotTake) {
     EXPECT_EQ(parse({"--speed", "0", "a.pcap"}).error, "--speed needs a factor from 0.01 to 100, not '0'");
     EXPECT_EQ(parse({"a.pcap", "--server-port"}).error, "--server-port needs a value");
     EXPECT_EQ(parse({"--bots", "3", "a.pcap"}).error, "unknown option '--bots'");
-    EXPECT_EQ(parse({"--listen", "0.0.0.0:0", "a.pcap"}).action, CommandLineAction::Error);
+    EXPECT_EQ(parse({"--listen", "0.0.0.0", "a.pcap"}).error,
+              "--listen needs ADDRESS:PORT with an IPv4 address, such as 0.0.0.0:40123, not '0.0.0.0'");
 }
 
 }  // namespace

@@ -58,7 +58,7 @@ std::string hexBytes(std::span<const std::uint8_t> bytes) {
 
 bool readFileHeader(std::span<const std::uint8_t> file, FileFormat& format, std::uint32_t& linkType,
                     std::string& error) {
-    if (file.size() < FileHeaderSize) {
+    if (file.size() < 4) {
         error = "too short for a pcap file (" + std::to_string(file.size()) + " bytes, a header is 24)";
         return false;
     }
@@ -73,6 +73,10 @@ bool readFileHeader(std::span<const std::uint8_t> file, FileFormat& format, std:
         format.swapped = true;
     } else {
         error = "not a pcap file (it starts with " + hexBytes(file.first(4)) + ")";
+        return false;
+    }
+    if (file.size() < FileHeaderSize) {
+        error = "too short for a pcap file (" + std::to_string(file.size()) + " bytes, a header is 24)";
         return false;
     }
     format.fraction = readU32(file.data(), format.swapped) == MagicNanoseconds ? 1e-9 : 1e-6;

@@ -101,6 +101,7 @@ struct Replay {
     CaptureContents contents;
     ReplayPlan plan;
     SocketHandle socket = InvalidSocketHandle;
+    Ipv4Endpoint listening;  // where the socket is bound, the port the system chose included
 };
 
 // Reads the capture and picks the stream; prints what it found. False after printing why not.
@@ -167,12 +168,14 @@ bool openSocket(Replay& replay) {
         return false;
     }
     makeNonBlocking(replay.socket);
-    if (!bindUdpSocket(replay.socket, toSocketAddress(replay.options.listen))) {
+    sockaddr_in local = toSocketAddress(replay.options.listen);
+    if (!bindUdpSocket(replay.socket, local) || !localEndpoint(replay.socket, local)) {
         fail("cannot listen on %s: %s", listenName.c_str(), lastSocketError().c_str());
         closeSocket(replay.socket);
         stopSocketLibrary();
         return false;
     }
+    replay.listening = toIpv4Endpoint(local);
     return true;
 }
 
@@ -218,7 +221,7 @@ int run(const ReplayOptions& options) {
     replay.options = options;
     if (!prepare(replay) || !openSocket(replay)) return 1;
 
-    std::printf("listening on %s for a client's first pose\n", formatIpv4Endpoint(options.listen).c_str());
+    std::printf("listening on %s for a client's first pose\n", formatIpv4Endpoint(replay.listening).c_str());
     std::optional<Ipv4Endpoint> client;
     while (!client && stopRequest() == 0) {
         if (!waitAndDrain(replay.socket, MaxWaitMilliseconds, client)) {

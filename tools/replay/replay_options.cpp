@@ -36,10 +36,8 @@ std::string applyOption(std::string_view name, std::string_view value, ReplayOpt
                    quoted(value);
         options.client = client;
     } else if (name == "--listen") {
-        if (!parseIpv4Endpoint(value, options.listen) || options.listen.port == 0)
-            return "--listen needs ADDRESS:PORT with an IPv4 address and a port from 1 to 65535, such as "
-                   "0.0.0.0:40123, not " +
-                   quoted(value);
+        if (!parseIpv4Endpoint(value, options.listen))
+            return "--listen needs ADDRESS:PORT with an IPv4 address, such as 0.0.0.0:40123, not " + quoted(value);
     }
     return {};
 }
@@ -96,7 +94,8 @@ std::string replayUsageText() {
            "                         (default: the first one sent to)\n"
            "  --speed F              F times as fast as recorded, 0.01 to 100 (default 1)\n"
            "  --loop                 start again after the last datagram, until stopped\n"
-           "  --listen ADDRESS:PORT  where to wait for the client (default 0.0.0.0:40123)\n"
+           "  --listen ADDRESS:PORT  where to wait for the client (default 0.0.0.0:40123; port 0:\n"
+           "                         any free port)\n"
            "  --help                 print this and exit\n"
            "  --version              print the version and exit\n"
            "\n"

@@ -22,7 +22,7 @@ struct ReplayOptions {
     // The capture's server side: its datagrams from this port are the ones replayed.
     std::uint16_t serverPort = DefaultReplayPort;
     std::optional<Ipv4Endpoint> client;  // which of the server's clients to replay; none: the first
-    Ipv4Endpoint listen{0, DefaultReplayPort};  // where this stand-in server waits for the client
+    Ipv4Endpoint listen{0, DefaultReplayPort};  // where it waits for the client; port 0: any free one
 };
 
 struct ReplayOptionsResult {
