@@ -135,7 +135,7 @@ fi
 # --- The project ------------------------------------------------------------------------------
 
 project_build="$build/brassmoor"
-phase "cross build: brassmoor.exe, brassmoor-server.exe, brassmoor-relay.exe$([ "$with_tests" -eq 1 ] && echo ", tests")"
+phase "cross build: brassmoor.exe, brassmoor-server.exe, brassmoor-relay.exe, brassmoor-replay.exe$([ "$with_tests" -eq 1 ] && echo ", tests")"
 # A folder configured with another toolchain file (an older layout of this script) cannot be
 # configured again; start it afresh.
 if [ -f "$project_build/CMakeCache.txt" ] &&
@@ -148,8 +148,9 @@ run_logged "$logs/configure.log" \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DBRASSMOOR_BUILD_CLIENT=ON -DBRASSMOOR_BUILD_BENCHMARKS=OFF \
     -Dglfw3_DIR="$glfw_prefix/lib/cmake/glfw3" -DCMAKE_EXE_LINKER_FLAGS=-static "${testing_options[@]}"
-# The relay is built to keep it compiling for Windows; it is not shipped in the zip.
-targets=(brassmoor brassmoor-server brassmoor-relay windows_zip)
+# The relay and the replayer are built to keep them compiling for Windows; they are not shipped in
+# the zip.
+targets=(brassmoor brassmoor-server brassmoor-relay brassmoor-replay windows_zip)
 if [ "$with_tests" -eq 1 ]; then
   targets+=(windows_tests)
 fi

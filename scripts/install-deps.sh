@@ -11,6 +11,8 @@ packages=(
   xvfb xauth x11-utils xdotool python3-xlib python3-pytest imagemagick apitrace
   # The Debian package: icon rendering, manual pages, packaging, its checks and the install test.
   librsvg2-bin man-db dpkg-dev lintian desktop-file-utils dpkg-repack
+  # Captures read back through the Wireshark dissector in the traffic tests.
+  tshark
 )
 
 # Optional, only with --cross-windows: the mingw-w64 compiler for the Windows build

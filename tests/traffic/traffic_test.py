@@ -12,6 +12,7 @@ a visitor (plain poses from this test) joins for a while, so the client's count 
   recording showed, in the recorded order; and sends a plain client the recorded bytes, never ahead
   of their (sped-up) schedule, round after round with --loop."""
 
+import ctypes
 import os
 import re
 import signal
@@ -32,9 +33,31 @@ from support import ClientProcess, VirtualX, client_env, isolate_network, title_
 from program_lines import ProgramLines  # noqa: E402
 from pcap_files import read_pcap  # noqa: E402
 
+CLONE_NEWNS = 0x00020000
+MS_REC, MS_PRIVATE = 0x4000, 0x40000
+
+
+def isolate_x_sockets():
+    """Gives this process (and its children) a folder of X sockets of its own.
+
+    In a network namespace of its own every virtual X server is display :0, and each puts its
+    socket file at /tmp/.X11-unix/X0, taking the name from any other. The client reaches its own
+    server through the namespace's abstract socket, but python-xlib prefers the file: without this
+    the test could read the titles of another test's X server."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.unshare(CLONE_NEWNS) != 0:
+        raise OSError(ctypes.get_errno(), "unshare of the mount namespace failed")
+    if libc.mount(None, b"/", None, MS_REC | MS_PRIVATE, None) != 0:
+        raise OSError(ctypes.get_errno(), "making the mounts private failed")
+    os.makedirs("/tmp/.X11-unix", mode=0o1777, exist_ok=True)
+    if libc.mount(b"tmpfs", b"/tmp/.X11-unix", b"tmpfs", 0, b"mode=1777") != 0:
+        raise OSError(ctypes.get_errno(), "mounting a folder of X sockets failed")
+
+
 # Before any thread or child exists: port 40123 and the server's port are this test's alone.
 ISOLATED = isolate_network()
 if ISOLATED:
+    isolate_x_sockets()
     # Wireshark gives a few ports in the system's ephemeral range to other protocols, which would
     # then be tried before the Brassmoor heuristic on the relay's server side; ports from this
     # range belong to none, so every run decodes the same way.
@@ -52,6 +75,16 @@ DISSECTOR = os.environ.get("BRASSMOOR_DISSECTOR", os.path.join(HERE, "..", "..",
                                                                 "brassmoor.lua"))
 DEADLINE = 20.0
 LOCAL = "127.0.0.1"
+
+
+def stop_x_server(xserver):
+    """Ends the X server even when its connection is already broken (which stop() raises on)."""
+    try:
+        xserver.stop()
+    finally:
+        if xserver.process.poll() is None:
+            xserver.process.kill()
+            xserver.process.wait()
 
 
 def pose(x, y, yaw=0.0, pitch=0.0):
@@ -106,12 +139,18 @@ class TitleWatch:
     """The client's count of others, sampled from its title every few milliseconds by whoever
     waits on it (the X connection is used from one thread only)."""
 
-    def __init__(self, xserver):
+    def __init__(self, xserver, client):
         self.xserver = xserver
+        self.client = client
         self.counts = []  # (monotonic time, count)
 
     def sample(self):
-        count = title_count(self.xserver.title())
+        try:
+            title = self.xserver.title()
+        except Exception as error:  # the X connection is gone
+            raise AssertionError(f"lost the X server ({error!r}); its exit status {self.xserver.process.poll()}, "
+                                 f"the client's {self.client.process.poll()}") from error
+        count = title_count(title)
         if count is not None:
             self.counts.append((time.monotonic(), count))
         return count
@@ -121,7 +160,9 @@ class TitleWatch:
         while not condition(self.sample()):
             if time.monotonic() > end:
                 raise AssertionError(f"timed out after {timeout}s waiting for {what}; "
-                                     f"counts seen {runs([c for _, c in self.counts])}")
+                                     f"counts seen {runs([c for _, c in self.counts])}; client exit status "
+                                     f"{self.client.process.poll()}, its errors {self.client.stderr()!r}; "
+                                     f"the X server's {self.xserver.process.poll()}")
             time.sleep(0.01)
 
 
@@ -177,7 +218,7 @@ def game():
                               "--capture", recorded.relay_capture], DEADLINE)
         relay.wait_for_line(r"^listening on ")
         client = ClientProcess(env=client_env(xserver.name))
-        watch = TitleWatch(xserver)
+        watch = TitleWatch(xserver, client)
         watch.until(lambda n: n == BOTS, DEADLINE, f"{BOTS} others")
         recorded.client_port = int(relay.wait_for_line(r"^client 127\.0\.0\.1:\d+ relayed").split(":")[1].split()[0])
 
@@ -207,7 +248,7 @@ def game():
         if visitor is not None and visitor.thread.is_alive():
             visitor.stop()
         if xserver is not None:
-            xserver.stop()
+            stop_x_server(xserver)
     yield recorded
     workdir.cleanup()
 
@@ -310,7 +351,7 @@ def test_the_replay_makes_a_fresh_client_show_the_recorded_counts(game):
     try:
         replay.wait_for_line(r"^listening on 0\.0\.0\.0:40123 ")
         client = ClientProcess(env=client_env(xserver.name))
-        watch = TitleWatch(xserver)
+        watch = TitleWatch(xserver, client)
         replay.wait_for_line(r"^client 127\.0\.0\.1:\d+ posed; replaying$")
         ended = []
 
@@ -331,7 +372,7 @@ def test_the_replay_makes_a_fresh_client_show_the_recorded_counts(game):
         replay.close()
         if client is not None:
             client.stop()
-        xserver.stop()
+        stop_x_server(xserver)
 
     sent = [line for line in replay.seen if line.startswith("sent ") and " at " in line]
     assert len(sent) == len(stream)
