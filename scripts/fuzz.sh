@@ -4,8 +4,7 @@
 #   snapshot  received bytes through snapshot acceptance, decoding and the peer-table drain (client)
 #   server    scripted datagrams, clock steps, ticks and forgetting through pose acceptance and the
 #             client registry (server)
-#   capture   bytes as a pcap file through the replayer's reader, and as a datagram through the
-#             capture's record writer and back (a third of SECONDS: a small parser)
+#   capture   bytes as a pcap file through the replayer's reader (a third of SECONDS: a small parser)
 # Usage: scripts/fuzz.sh [SECONDS]   (each target this long, default 60; $BUILD_DIR overrides build-fuzz/)
 # New inputs a target finds go to $BUILD_DIR/corpus-<target>, never into the committed seeds; a crash
 # is written to $BUILD_DIR/<target>-crash-*, and the script fails once every target has run.
@@ -16,7 +15,7 @@ seconds=${1:-60}
 
 case "$seconds" in
   -h | --help)
-    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
     ;;
   '' | *[!0-9]* | 0)
