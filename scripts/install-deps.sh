@@ -15,10 +15,10 @@ packages=(
   tshark
 )
 
-# Optional, only with --cross-windows: the mingw-w64 compiler for the Windows build
-# (scripts/build-windows.sh), and wine (64-bit only) to run its tests (scripts/check-windows.sh).
-# Nothing else needs them.
-optional_cross_windows=(g++-mingw-w64-x86-64 wine wine64 libwine)
+# Optional, only with --cross-windows: the mingw-w64 compiler, the icon writer and NSIS for the
+# Windows build (scripts/build-windows.sh), and wine (64-bit only) to run its tests
+# (scripts/check-windows.sh). Nothing else needs them.
+optional_cross_windows=(g++-mingw-w64-x86-64 icoutils nsis wine wine64 libwine)
 if [ "${1:-}" = "--cross-windows" ]; then
   packages+=("${optional_cross_windows[@]}")
 fi

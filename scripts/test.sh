@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: unit, GL and black-box tests (under private virtual X
 # servers), then the sanitizer build with its leak check, a bounded run of each fuzz target (60 s
-# each, or $FUZZ_SECONDS), and the Windows build (mingw-w64, the zip) with its unit and black-box
-# tests run under wine.
+# each, or $FUZZ_SECONDS), and the Windows build (mingw-w64, the zip, the installer) with its unit,
+# black-box and installer tests run under wine.
 # Last, the Debian package is built, checked, installed, run and purged (scripts/check-package.sh).
 # Usage: scripts/test.sh            everything
 #        scripts/test.sh --quick    only the main build's tests

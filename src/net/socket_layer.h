@@ -32,6 +32,8 @@ void stopSocketLibrary();
 SocketHandle openUdpSocket();
 // From now on sends and receives return at once instead of waiting.
 void makeNonBlocking(SocketHandle socket);
+// Lets the socket send to broadcast addresses (the launcher's search for servers).
+bool enableBroadcast(SocketHandle socket);
 // Binds to a local address and port (the server's side; the client never binds).
 bool bindUdpSocket(SocketHandle socket, const sockaddr_in& local);
 void closeSocket(SocketHandle socket);

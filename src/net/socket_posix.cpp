@@ -18,13 +18,19 @@ bool startSocketLibrary() {
 void stopSocketLibrary() {}
 
 SocketHandle openUdpSocket() {
-    const int handle = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    // Close-on-exec: a program started by this one (the launcher's game) must not hold a server's port.
+    const int handle = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     return handle < 0 ? InvalidSocketHandle : handle;
 }
 
 void makeNonBlocking(SocketHandle socket) {
     const int flags = ::fcntl(socket, F_GETFL, 0);
     ::fcntl(socket, F_SETFL, (flags < 0 ? 0 : flags) | O_NONBLOCK);
+}
+
+bool enableBroadcast(SocketHandle socket) {
+    const int on = 1;
+    return ::setsockopt(socket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0;
 }
 
 bool bindUdpSocket(SocketHandle socket, const sockaddr_in& local) {

@@ -24,6 +24,12 @@ void makeNonBlocking(SocketHandle socket) {
     ::ioctlsocket(socket, static_cast<long>(FIONBIO), &nonBlocking);
 }
 
+bool enableBroadcast(SocketHandle socket) {
+    const BOOL on = TRUE;
+    return ::setsockopt(socket, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on),
+                        static_cast<int>(sizeof on)) == 0;
+}
+
 bool bindUdpSocket(SocketHandle socket, const sockaddr_in& local) {
     return ::bind(socket, reinterpret_cast<const sockaddr*>(&local), static_cast<int>(sizeof(sockaddr_in))) ==
            0;

@@ -23,7 +23,7 @@ constexpr int MaxDatagramsPerWake = 1000;
 constexpr double MaxBotStep = 10.0;
 
 #if defined(__GNUC__)
-__attribute__((format(printf, 2, 3)))
+__attribute__((format(gnu_printf, 2, 3)))
 #endif
 void logLine(const Server& server, const char* format, ...) {
     if (server.log == nullptr) return;
