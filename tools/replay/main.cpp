@@ -189,18 +189,18 @@ bool sendPlan(const Replay& replay, const Ipv4Endpoint& client, std::uint64_t& s
     const ReplayPlan& plan = replay.plan;
     const sockaddr_in to = toSocketAddress(client);
     const double start = monotonicSeconds();
-    std::optional<Ipv4Endpoint> ignored = client;
+    // Poses that go on arriving are taken off the socket, and change nothing.
+    std::optional<Ipv4Endpoint> known = client;
     ReplayCursor cursor;
     bool more = !plan.datagrams.empty();
     while (more && stopRequest() == 0) {
         const double elapsed = monotonicSeconds() - start;
         const double due = dueAt(plan, cursor);
         if (due > elapsed) {
-            if (!waitAndDrain(replay.socket, waitMilliseconds(due - elapsed), ignored)) return false;
+            if (!waitAndDrain(replay.socket, waitMilliseconds(due - elapsed), known)) return false;
             continue;
         }
         const std::span<const std::uint8_t> bytes = plan.datagrams[cursor.index].bytes;
-        const std::string what = describeDatagram(bytes);
         const std::string round = replay.options.loop ? "round " + std::to_string(cursor.round + 1) + ", " : "";
         if (sendDatagram(replay.socket, bytes.data(), static_cast<int>(bytes.size()), to) < 0) {
             std::printf("%snot sent %zu/%zu at %.3f s: %s\n", round.c_str(), cursor.index + 1, plan.datagrams.size(),
@@ -208,7 +208,7 @@ bool sendPlan(const Replay& replay, const Ipv4Endpoint& client, std::uint64_t& s
         } else {
             ++sent;
             std::printf("%ssent %zu/%zu at %.3f s: %s (%zu bytes)\n", round.c_str(), cursor.index + 1,
-                        plan.datagrams.size(), elapsed, what.c_str(), bytes.size());
+                        plan.datagrams.size(), elapsed, describeDatagram(bytes).c_str(), bytes.size());
         }
         more = advanceCursor(plan, cursor, replay.options.loop);
     }
