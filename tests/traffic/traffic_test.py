@@ -49,7 +49,9 @@ def isolate_x_sockets():
         raise OSError(ctypes.get_errno(), "unshare of the mount namespace failed")
     if libc.mount(None, b"/", None, MS_REC | MS_PRIVATE, None) != 0:
         raise OSError(ctypes.get_errno(), "making the mounts private failed")
-    os.makedirs("/tmp/.X11-unix", mode=0o1777, exist_ok=True)
+    if not os.path.isdir("/tmp/.X11-unix"):  # a fresh machine: made as X servers want it
+        os.mkdir("/tmp/.X11-unix")
+        os.chmod("/tmp/.X11-unix", 0o1777)
     if libc.mount(b"tmpfs", b"/tmp/.X11-unix", b"tmpfs", 0, b"mode=1777") != 0:
         raise OSError(ctypes.get_errno(), "mounting a folder of X sockets failed")
 
