@@ -150,8 +150,9 @@ run_logged "$logs/configure.log" \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DBRASSMOOR_BUILD_CLIENT=ON -DBRASSMOOR_BUILD_BENCHMARKS=OFF \
     -Dglfw3_DIR="$glfw_prefix/lib/cmake/glfw3" -DCMAKE_EXE_LINKER_FLAGS=-static "${testing_options[@]}"
-# The releases build every program they ship.
-targets=(windows_release)
+# The releases build every program they ship; the replayer, which they do not ship, is built to
+# keep it compiling for Windows.
+targets=(windows_release brassmoor-replay)
 if [ "$with_tests" -eq 1 ]; then
   targets+=(windows_tests netsh_recorder)
 fi

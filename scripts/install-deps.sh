@@ -13,6 +13,8 @@ packages=(
   # the software-centre check, and the container with a real systemd for the service's test.
   librsvg2-bin man-db dpkg-dev lintian desktop-file-utils dpkg-repack
   appstream systemd-container iproute2 procps
+  # Captures read back through the Wireshark dissector in the traffic tests.
+  tshark
 )
 
 # Optional, only with --cross-windows: the mingw-w64 compiler, the icon writer and NSIS for the

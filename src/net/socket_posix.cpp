@@ -46,6 +46,16 @@ bool localEndpoint(SocketHandle socket, sockaddr_in& local) {
     return ::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) == 0;
 }
 
+bool localAddressTowards(const sockaddr_in& peer, sockaddr_in& local) {
+    const SocketHandle handle = openUdpSocket();
+    if (handle == InvalidSocketHandle) return false;
+    // Connecting a UDP socket only chooses its route and source address.
+    const bool found = ::connect(handle, reinterpret_cast<const sockaddr*>(&peer), sizeof(sockaddr_in)) == 0 &&
+                       localEndpoint(handle, local);
+    closeSocket(handle);
+    return found;
+}
+
 int sendDatagram(SocketHandle socket, const std::uint8_t* bytes, int length, const sockaddr_in& to) {
     const ssize_t sent = ::sendto(socket, bytes, static_cast<std::size_t>(length), 0,
                                   reinterpret_cast<const sockaddr*>(&to), sizeof(sockaddr_in));

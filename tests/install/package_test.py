@@ -36,6 +36,7 @@ CLIENT_FILES = {
     "/usr/share/doc/brassmoor/README.md",
     "/usr/share/doc/brassmoor/copyright",
     "/usr/share/doc/brassmoor/changelog.gz",
+    "/usr/lib/x86_64-linux-gnu/wireshark/plugins/brassmoor.lua",
 }
 SERVER_FILES = {
     "/usr/games/brassmoor-server",

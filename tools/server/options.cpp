@@ -68,6 +68,9 @@ std::string applyOption(std::string_view name, std::string_view value, ServerOpt
             return "--status needs seconds from 0.1 to 86400, not " + quoted(value);
         }
         options.statusSeconds = *t;
+    } else if (name == "--capture") {
+        if (value.empty()) return "--capture needs a file name";
+        options.capturePath = std::string(value);
     } else if (name == "--seed") {
         auto n = parseWhole(value);
         if (!n) return "--seed needs a whole number from 0 to 18446744073709551615, not " + quoted(value);
@@ -79,7 +82,7 @@ std::string applyOption(std::string_view name, std::string_view value, ServerOpt
 bool takesValue(std::string_view name) {
     return name == "--bind" || name == "--port" || name == "--rate" || name == "--bots" ||
            name == "--timeout" || name == "--seed" || name == "--arena" || name == "--max-clients" ||
-           name == "--status";
+           name == "--status" || name == "--capture";
 }
 
 }  // namespace
@@ -126,6 +129,8 @@ std::string serverUsageText() {
            "  --seed N           seed for the simulated players' walks (default 1)\n"
            "  --arena UNITS      the simulated players keep within +-UNITS of the centre (default 60)\n"
            "  --status SEC       seconds between status lines (default 5)\n"
+           "  --capture FILE     write every datagram received and sent to FILE as pcap\n"
+           "                     (Wireshark, tshark, brassmoor-replay read it)\n"
            "  --help             print this and exit\n"
            "  --version          print the version and exit\n"
            "\n"

@@ -22,6 +22,7 @@ struct ServerOptions {
     // Clients served at once; a pose from a new address beyond this is refused.
     std::size_t maxClients = DefaultMaxClients;
     double statusSeconds = 5.0;  // between status lines
+    std::string capturePath;     // every datagram received and sent goes there as pcap; empty: none
 };
 
 struct OptionsResult {

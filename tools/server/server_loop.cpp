@@ -51,14 +51,18 @@ void receiveWaiting(Server& server) {
         const int length = receiveDatagramFrom(server.socket, buffer, static_cast<int>(sizeof buffer), from);
         if (length < 0) return;  // nothing more queued, or an error that ends this wake-up's reading
         const std::span<const std::uint8_t> bytes(buffer, static_cast<std::size_t>(length));
+        captureReceived(server.capture, server.local, toIpv4Endpoint(from), bytes);
         const double now = monotonicSeconds();
 
         std::array<std::uint8_t, InfoAnswerSize> answer{};
         const QueryOutcome query =
             takeInfoQuery(server.queryAllowance, server.counters, bytes, now, currentServerInfo(server), answer);
         if (query == QueryOutcome::Answered) {
-            if (sendDatagram(server.socket, answer.data(), static_cast<int>(answer.size()), from) < 0)
+            if (sendDatagram(server.socket, answer.data(), static_cast<int>(answer.size()), from) < 0) {
                 ++server.counters.sendFailures;
+            } else {
+                captureSent(server.capture, server.local, toIpv4Endpoint(from), answer);
+            }
         }
         if (query != QueryOutcome::NotAQuery) continue;
 
@@ -91,6 +95,7 @@ void tick(Server& server, double now) {
             ++server.counters.sendFailures;
         } else {
             ++server.counters.datagramsOut;
+            captureSent(server.capture, server.local, client.address, std::span<const std::uint8_t>(datagram, size));
         }
     }
 }
@@ -154,6 +159,7 @@ bool openServer(const ServerOptions& options, std::FILE* log, Server& server, st
 
     server.options = options;
     server.log = log;
+    server.local = toIpv4Endpoint(local);
     server.registry.maxClients = options.maxClients;
     server.instance = drawInstance();
     server.bots = makeBots(options.bots, options.seed, server.ids, options.arena);
