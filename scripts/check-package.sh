@@ -37,8 +37,11 @@ client_deb=$(tail -n 2 "$log" | head -n 1)
 server_deb=$(tail -n 1 "$log")
 echo "   built $client_deb and $server_deb in $((SECONDS - started)) s"
 checked=$SECONDS
-# The container of the service test shares the network namespace it is started from.
-BRASSMOOR_DEB="$client_deb" BRASSMOOR_SERVER_DEB="$server_deb" unshare -n sh -c '
-  ip link set lo up && exec /usr/bin/python3 -m pytest -q -rA -p no:cacheprovider "$@"' check-package \
+# The container of the service test shares the network namespace it is started from. In a network
+# of their own the virtual X servers are all display :0, so they get a folder of sockets of their own.
+BRASSMOOR_DEB="$client_deb" BRASSMOOR_SERVER_DEB="$server_deb" unshare -n -m --propagation private sh -c '
+  ip link set lo up && mkdir -p /tmp/.X11-unix && chmod 1777 /tmp/.X11-unix &&
+  mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix &&
+  exec /usr/bin/python3 -m pytest -q -rA -p no:cacheprovider "$@"' check-package \
   "$root/tests/install/package_test.py" "$root/tests/install/service_test.py"
 echo "   checked in $((SECONDS - checked)) s"

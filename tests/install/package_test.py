@@ -36,10 +36,10 @@ CLIENT_FILES = {
     "/usr/share/doc/brassmoor/README.md",
     "/usr/share/doc/brassmoor/copyright",
     "/usr/share/doc/brassmoor/changelog.gz",
-    "/usr/lib/x86_64-linux-gnu/wireshark/plugins/brassmoor.lua",
 }
 SERVER_FILES = {
     "/usr/games/brassmoor-server",
+    "/usr/lib/x86_64-linux-gnu/wireshark/plugins/brassmoor.lua",
     "/usr/games/brassmoor-relay",
     f"{UNIT_DIR}/brassmoor-server.service",
     f"{UNIT_DIR}/brassmoor-server@.service",

@@ -99,7 +99,7 @@ def exercise_service(container, client_program):
     assert container.run("systemctl", "is-enabled", UNIT, check=False).stdout.strip() == "disabled"
     assert unit_property(container, UNIT, "ActiveState") == "inactive"
 
-    container.run("sed", "-i", 's/^BRASSMOOR_SERVER_OPTIONS=.*/BRASSMOOR_SERVER_OPTIONS="--bots 3 --status 1"/',
+    container.run("sed", "-i", 's/^BRASSMOOR_SERVER_OPTIONS=.*/BRASSMOOR_SERVER_OPTIONS="--bots 3 --status 1 --capture game.pcap"/',
                   OPTIONS_FILE)
     container.run("systemctl", "enable", "--now", UNIT)
     assert container.run("systemctl", "is-enabled", UNIT).stdout.strip() == "enabled"
@@ -115,6 +115,10 @@ def exercise_service(container, client_program):
     wait_for(lambda: re.search(r"^join id=\d+ from 127\.0\.0\.1:\d+\n(.*\n)*status players=4 clients=1 bots=3 ",
                                journal(container, UNIT), re.MULTILINE),
              timeout=30, what="the client's join and a status line counting it in the journal")
+    # The one folder it may write is its working folder: the capture, the client's poses in it, is there.
+    captured = int(container.run("stat", "-L", "-c", "%s", "/var/log/brassmoor-server/game.pcap").stdout)
+    # The file's header, then at least the client's first pose (a record of 16 + 20 + 8 + 25 bytes).
+    assert captured >= 24 + 16 + 20 + 8 + 25, captured
 
     # A crash is followed by a restart.
     container.run("systemctl", "kill", "--signal=SIGKILL", "--kill-whom=main", UNIT)

@@ -12,7 +12,6 @@ a visitor (plain poses from this test) joins for a while, so the client's count 
   recording showed, in the recorded order; and sends a plain client the recorded bytes, never ahead
   of their (sped-up) schedule, round after round with --loop."""
 
-import ctypes
 import os
 import re
 import signal
@@ -33,33 +32,9 @@ from support import ClientProcess, VirtualX, client_env, isolate_network, title_
 from program_lines import ProgramLines  # noqa: E402
 from pcap_files import read_pcap  # noqa: E402
 
-CLONE_NEWNS = 0x00020000
-MS_REC, MS_PRIVATE = 0x4000, 0x40000
-
-
-def isolate_x_sockets():
-    """Gives this process (and its children) a folder of X sockets of its own.
-
-    In a network namespace of its own every virtual X server is display :0, and each puts its
-    socket file at /tmp/.X11-unix/X0, taking the name from any other. The client reaches its own
-    server through the namespace's abstract socket, but python-xlib prefers the file: without this
-    the test could read the titles of another test's X server."""
-    libc = ctypes.CDLL(None, use_errno=True)
-    if libc.unshare(CLONE_NEWNS) != 0:
-        raise OSError(ctypes.get_errno(), "unshare of the mount namespace failed")
-    if libc.mount(None, b"/", None, MS_REC | MS_PRIVATE, None) != 0:
-        raise OSError(ctypes.get_errno(), "making the mounts private failed")
-    if not os.path.isdir("/tmp/.X11-unix"):  # a fresh machine: made as X servers want it
-        os.mkdir("/tmp/.X11-unix")
-        os.chmod("/tmp/.X11-unix", 0o1777)
-    if libc.mount(b"tmpfs", b"/tmp/.X11-unix", b"tmpfs", 0, b"mode=1777") != 0:
-        raise OSError(ctypes.get_errno(), "mounting a folder of X sockets failed")
-
-
 # Before any thread or child exists: port 40123 and the server's port are this test's alone.
 ISOLATED = isolate_network()
 if ISOLATED:
-    isolate_x_sockets()
     # Wireshark gives a few ports in the system's ephemeral range to other protocols, which would
     # then be tried before the Brassmoor heuristic on the relay's server side; ports from this
     # range belong to none, so every run decodes the same way.
