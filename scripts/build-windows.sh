@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Builds the Windows programs with mingw-w64 and writes dist/brassmoor-<version>-win64.zip.
+# Builds the Windows programs with mingw-w64 and writes the two releases into dist/: the portable
+# brassmoor-<version>-win64.zip and the installer brassmoor-<version>-win64-setup.exe (NSIS).
 #
-#   scripts/build-windows.sh            brassmoor.exe, brassmoor-server.exe and the zip
+#   scripts/build-windows.sh            the programs, the zip and the installer
 #   scripts/build-windows.sh --tests    the same, plus GoogleTest and the tests that
 #                                       scripts/check-windows.sh runs under wine
 #
 # Everything goes into build-windows/ (or $WINDOWS_BUILD_DIR): GLFW 3.3.8 from Debian's glfw3
 # source package, built static; the project built static, so the programs need nothing but
-# Windows' own DLLs (checked with objdump). Installs what it needs first
-# (scripts/install-deps.sh --cross-windows). A second run reuses what the first fetched and built.
+# Windows' own DLLs (checked with objdump). Every program carries the icon and a version
+# resource. Installs what it needs first (scripts/install-deps.sh --cross-windows). A second run
+# reuses what the first fetched and built.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -135,7 +137,7 @@ fi
 # --- The project ------------------------------------------------------------------------------
 
 project_build="$build/brassmoor"
-phase "cross build: brassmoor.exe, brassmoor-server.exe, brassmoor-relay.exe$([ "$with_tests" -eq 1 ] && echo ", tests")"
+phase "cross build: the programs, the zip, the installer$([ "$with_tests" -eq 1 ] && echo ", tests")"
 # A folder configured with another toolchain file (an older layout of this script) cannot be
 # configured again; start it afresh.
 if [ -f "$project_build/CMakeCache.txt" ] &&
@@ -148,10 +150,11 @@ run_logged "$logs/configure.log" \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DBRASSMOOR_BUILD_CLIENT=ON -DBRASSMOOR_BUILD_BENCHMARKS=OFF \
     -Dglfw3_DIR="$glfw_prefix/lib/cmake/glfw3" -DCMAKE_EXE_LINKER_FLAGS=-static "${testing_options[@]}"
-# The relay is built to keep it compiling for Windows; it is not shipped in the zip.
-targets=(brassmoor brassmoor-server brassmoor-relay windows_zip)
+# The releases build every program they ship; the replayer, which they do not ship, is built to
+# keep it compiling for Windows.
+targets=(windows_release brassmoor-replay)
 if [ "$with_tests" -eq 1 ]; then
-  targets+=(windows_tests)
+  targets+=(windows_tests netsh_recorder)
 fi
 run_logged "$logs/build.log" cmake --build "$project_build" -j2 --target "${targets[@]}"
 if grep -q 'warning:' "$logs/build.log"; then
@@ -163,8 +166,10 @@ phase_done
 phase "release"
 # Only DLLs that every Windows has; anything else (a mingw runtime, a GLFW DLL) would have to
 # travel with the programs.
-system_dlls='^(kernel32|user32|gdi32|shell32|ws2_32|msvcrt|advapi32|ole32|oleaut32|imm32|winmm|opengl32|comdlg32|shlwapi|version|dwmapi|setupapi|cfgmgr32)\.dll$'
-for exe in "$project_build/src/app/brassmoor.exe" "$project_build/tools/server/brassmoor-server.exe"; do
+system_dlls='^(kernel32|user32|gdi32|shell32|ws2_32|iphlpapi|msvcrt|advapi32|ole32|oleaut32|imm32|winmm|opengl32|comdlg32|shlwapi|version|dwmapi|setupapi|cfgmgr32)\.dll$'
+zip_name="$(cat "$project_build/package/zip-name.txt")"
+installer_name="$(cat "$project_build/package/installer-name.txt")"
+for exe in "$project_build/package/${zip_name%.zip}"/*.exe; do
   dlls="$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p')"
   foreign="$(echo "$dlls" | tr 'A-Z' 'a-z' | grep -Ev "$system_dlls" || true)"
   if [ -n "$foreign" ]; then
@@ -173,9 +178,10 @@ for exe in "$project_build/src/app/brassmoor.exe" "$project_build/tools/server/b
   fi
   echo "   $(basename "$exe") imports only" $dlls
 done
-zip_name="$(cat "$project_build/package/zip-name.txt")"
 mkdir -p "$root/dist"
-cp "$project_build/package/$zip_name" "$root/dist/$zip_name"
-echo "   wrote dist/$zip_name ($(stat -c %s "$root/dist/$zip_name") bytes)"
+for name in "$zip_name" "$installer_name"; do
+  cp "$project_build/package/$name" "$root/dist/$name"
+  echo "   wrote dist/$name ($(stat -c %s "$root/dist/$name") bytes)"
+done
 phase_done
 echo "windows build: $((SECONDS - started)) s"

@@ -3,7 +3,8 @@
 # (scripts/build-windows.sh --tests), runs every unit test under wine, unpacks the zip into an
 # empty folder and runs the client's black-box tests against the brassmoor.exe and
 # brassmoor-server.exe found there, on private virtual X servers: alone, with each other, and
-# with the Linux programs.
+# with the Linux programs. Then the installer, in a fresh prefix of its own
+# (tests/windows/installer_test.py): install, update, the installed launcher, uninstall.
 #
 #   scripts/check-windows.sh
 #
@@ -33,6 +34,7 @@ project_build="$build/brassmoor"
 logs="$build/logs"
 per_test_limit=120    # seconds; a receive that blocked would otherwise hang the run
 blackbox_limit=900    # seconds for all the black-box tests together
+installer_limit=600   # seconds for the installer's tests
 
 # shellcheck source=steps.sh
 source "$root/scripts/steps.sh"
@@ -71,6 +73,28 @@ phase_done
 
 passed=0
 failed=0
+
+# tally_pytest LOG STATUS LIMIT: shows a pytest run's verdicts and adds them to the counts; a run
+# that failed without saying why (or ran out of time) shows the end of its log and counts as a failure.
+tally_pytest() {
+  local log="$1" status="$2" limit="$3" summary ok bad
+  sed -n 's/^.*::\(test_[^ ]*\) \(PASSED\|FAILED\|ERROR\).*$/   \2 \1/p' "$log"
+  # pytest's last line: "== 13 passed, 4 deselected in 80.12s ==", with failures and errors counted too.
+  summary="$(tail -n 1 "$log")"
+  count() {
+    echo "$summary" | awk -v word="$1" '{ for (i = 2; i <= NF; i++) if ($i ~ "^" word) n += $(i - 1) } END { print n + 0 }'
+  }
+  ok="$(count passed)"
+  bad=$(($(count failed) + $(count error)))
+  if [ "$status" -ne 0 ] || [ "$ok" -eq 0 ]; then
+    [ "$status" -eq 124 ] && echo "   FAIL: no end within ${limit} s"
+    tail -n 150 "$log" | sed 's/^/     | /'
+    [ "$bad" -eq 0 ] && bad=1
+  fi
+  echo "   $summary"
+  passed=$((passed + ok))
+  failed=$((failed + bad))
+}
 
 phase "unit tests under wine"
 while read -r exe; do
@@ -120,22 +144,22 @@ BRASSMOOR_LAUNCHERS=windows \
   BRASSMOOR_CLIENT="$linux_build/src/app/brassmoor" BRASSMOOR_SERVER="$linux_build/tools/server/brassmoor-server" \
   timeout "$blackbox_limit" /usr/bin/python3 "$root/tests/windows/private_network.py" \
   /usr/bin/python3 -m pytest -v -p no:cacheprovider "$root/tests/blackbox" >"$logs/blackbox.log" 2>&1 || status=$?
-sed -n 's/^.*::\(test_[^ ]*\) \(PASSED\|FAILED\|ERROR\).*$/   \2 \1/p' "$logs/blackbox.log"
-# pytest's last line: "== 13 passed, 4 deselected in 80.12s ==", with failures and errors counted too.
-summary="$(tail -n 1 "$logs/blackbox.log")"
-count() {
-  echo "$summary" | awk -v word="$1" '{ for (i = 2; i <= NF; i++) if ($i ~ "^" word) n += $(i - 1) } END { print n + 0 }'
-}
-ok="$(count passed)"
-bad=$(($(count failed) + $(count error)))
-if [ "$status" -ne 0 ] || [ "$ok" -eq 0 ]; then
-  [ "$status" -eq 124 ] && echo "   FAIL: no end within ${blackbox_limit} s"
-  tail -n 150 "$logs/blackbox.log" | sed 's/^/     | /'
-  [ "$bad" -eq 0 ] && bad=1
-fi
-echo "   $summary"
-passed=$((passed + ok))
-failed=$((failed + bad))
+tally_pytest "$logs/blackbox.log" "$status" "$blackbox_limit"
+phase_done
+
+# The installer as a player runs it, in a prefix of its own made afresh: a silent install over an
+# older version, the installed programs, and a silent uninstall (tests/windows/installer_test.py).
+phase "the installer under wine, in a fresh prefix"
+status=0
+WINEPREFIX="$build/installer-prefix" \
+  BRASSMOOR_INSTALLER="$root/dist/$(cat "$project_build/package/installer-name.txt")" \
+  BRASSMOOR_NSIS_SCRIPT="$project_build/package/brassmoor.nsi" BRASSMOOR_STAGE_DIR="$release" \
+  BRASSMOOR_VERSION="$(sed -n 's/^brassmoor-\(.*\)-win64\.zip$/\1/p' "$project_build/package/zip-name.txt")" \
+  BRASSMOOR_NETSH_RECORDER="$(cat "$project_build/netsh-recorder.txt")" \
+  timeout "$installer_limit" /usr/bin/python3 "$root/tests/windows/private_network.py" \
+  /usr/bin/python3 -m pytest -v -p no:cacheprovider "$root/tests/windows/installer_test.py" \
+  >"$logs/installer.log" 2>&1 || status=$?
+tally_pytest "$logs/installer.log" "$status" "$installer_limit"
 phase_done
 
 echo "whole check: $((SECONDS - started)) s; logs in $logs"

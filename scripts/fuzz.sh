@@ -6,6 +6,8 @@
 #             client registry (server)
 #   selection worlds of players, NaN and ties included, through the grid that chooses each client's
 #             nearest players, against looking at every player (server)
+#   info      received bytes through the server's info-query answers and a search's answer collection
+#   capture   bytes as a pcap file through the replayer's reader (a third of SECONDS: a small parser)
 # Usage: scripts/fuzz.sh [SECONDS]   (each target this long, default 60; $BUILD_DIR overrides build-fuzz/)
 # New inputs a target finds go to $BUILD_DIR/corpus-<target>, never into the committed seeds; a crash
 # is written to $BUILD_DIR/<target>-crash-*, and the script fails once every target has run.
@@ -28,7 +30,7 @@ esac
 "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DBRASSMOOR_FUZZ=ON >/dev/null
-cmake --build "$build_dir" -j2 --target snapshot_fuzz server_fuzz selection_fuzz
+cmake --build "$build_dir" -j2 --target snapshot_fuzz server_fuzz info_fuzz capture_fuzz selection_fuzz
 
 # Inputs found before there were two targets belong to the snapshot target.
 if [ -d "$build_dir/corpus" ] && [ ! -e "$build_dir/corpus-snapshot" ]; then
@@ -36,25 +38,25 @@ if [ -d "$build_dir/corpus" ] && [ ! -e "$build_dir/corpus-snapshot" ]; then
 fi
 
 failed=()
-# run_target NAME SEEDS [DICTIONARY]
+# run_target NAME SEEDS SECONDS [DICTIONARY]
 run_target() {
-  local name=$1 seeds=$2 dictionary=()
-  if [ -n "${3:-}" ]; then
-    dictionary=(-dict="$3")
-  fi
+  local name=$1 seeds=$2 time=$3 dictionary=()
+  if [ -n "${4:-}" ]; then dictionary=(-dict="$4"); fi
   mkdir -p "$build_dir/corpus-$name"
-  echo "== fuzzing $name for $seconds s"
-  # -max_len: a datagram is at most 4096 bytes (the receive buffer), a server script as long.
-  # -print_final_stats prints the executions, their rate and the coverage at the end.
-  if ! (cd "$build_dir" && "./tests/fuzz/${name}_fuzz" -max_total_time="$seconds" -max_len=4096 \
+  echo "== fuzzing $name for $time s"
+  # -max_len: a datagram is at most 4096 bytes (the receive buffer), a server script or a capture
+  # as long. -print_final_stats prints the executions, their rate and the coverage at the end.
+  if ! (cd "$build_dir" && "./tests/fuzz/${name}_fuzz" -max_total_time="$time" -max_len=4096 \
     -print_final_stats=1 "${dictionary[@]}" -artifact_prefix="$build_dir/$name-" \
     "$build_dir/corpus-$name" "$seeds"); then
     failed+=("$name")
   fi
 }
-run_target snapshot "$root/tests/fuzz/corpus" "$root/tests/fuzz/snapshot.dict"
-run_target server "$root/tests/fuzz/server_corpus" "$root/tests/fuzz/server.dict"
-run_target selection "$root/tests/fuzz/selection_corpus"
+run_target snapshot "$root/tests/fuzz/corpus" "$seconds" "$root/tests/fuzz/snapshot.dict"
+run_target server "$root/tests/fuzz/server_corpus" "$seconds" "$root/tests/fuzz/server.dict"
+run_target info "$root/tests/fuzz/info_corpus" "$seconds" "$root/tests/fuzz/info.dict"
+run_target capture "$root/tests/fuzz/capture_corpus" "$(( seconds >= 3 ? seconds / 3 : 1 ))"
+run_target selection "$root/tests/fuzz/selection_corpus" "$seconds"
 
 if [ "${#failed[@]}" -gt 0 ]; then
   echo "fuzz.sh: ${failed[*]} failed; the input is in $build_dir/<target>-crash-*" >&2

@@ -9,14 +9,18 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev llvm-14
   xvfb xauth x11-utils xdotool python3-xlib python3-pytest imagemagick apitrace
-  # The Debian package: icon rendering, manual pages, packaging, its checks and the install test.
+  # The Debian packages: icon rendering, manual pages, packaging, their checks and the install test;
+  # the software-centre check, and the container with a real systemd for the service's test.
   librsvg2-bin man-db dpkg-dev lintian desktop-file-utils dpkg-repack
+  appstream systemd-container iproute2 procps
+  # Captures read back through the Wireshark dissector in the traffic tests.
+  tshark
 )
 
-# Optional, only with --cross-windows: the mingw-w64 compiler for the Windows build
-# (scripts/build-windows.sh), and wine (64-bit only) to run its tests (scripts/check-windows.sh).
-# Nothing else needs them.
-optional_cross_windows=(g++-mingw-w64-x86-64 wine wine64 libwine)
+# Optional, only with --cross-windows: the mingw-w64 compiler, the icon writer and NSIS for the
+# Windows build (scripts/build-windows.sh), and wine (64-bit only) to run its tests
+# (scripts/check-windows.sh). Nothing else needs them.
+optional_cross_windows=(g++-mingw-w64-x86-64 icoutils nsis wine wine64 libwine)
 if [ "${1:-}" = "--cross-windows" ]; then
   packages+=("${optional_cross_windows[@]}")
 fi

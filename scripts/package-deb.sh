@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Builds the Debian package dist/brassmoor_<version>_amd64.deb with CPack, from a release build
-# of the client and server in build-deb/ (or $BUILD_DIR) installed under /usr.
+# Builds the two Debian packages with CPack, from one release build in build-deb/ (or $BUILD_DIR)
+# installed under /usr: dist/brassmoor_<version>_amd64.deb for players and
+# dist/brassmoor-server_<version>_amd64.deb for hosts.
 set -euo pipefail
 
 if [ "${1:-}" = "--help" ] || [ "${1:-}" = "-h" ]; then
   cat <<'USAGE'
 Usage: scripts/package-deb.sh
-Builds the client and server for installing under /usr and writes the Debian package to
-dist/brassmoor_<version>_amd64.deb. The build lives in build-deb/ (or $BUILD_DIR).
-Install it with: apt-get install ./dist/brassmoor_<version>_amd64.deb
+Builds the programs for installing under /usr and writes two Debian packages:
+  dist/brassmoor_<version>_amd64.deb         the game, its launcher and menu entry (players)
+  dist/brassmoor-server_<version>_amd64.deb  the server as a system service, and the relay (hosts)
+The build lives in build-deb/ (or $BUILD_DIR); the last two lines printed name the packages.
+Install with: apt-get install ./dist/brassmoor_<version>_amd64.deb
 USAGE
   exit 0
 fi
@@ -34,15 +37,16 @@ cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=
   -DBUILD_TESTING=OFF -DBRASSMOOR_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build "$build_dir" -j2
 
-# CPack stages the install inside the build directory; only the package goes to dist/.
-rm -f "$build_dir"/brassmoor_*.deb
+# CPack stages the install inside the build directory; only the packages go to dist/.
+rm -f "$build_dir"/brassmoor*.deb
 (cd "$build_dir" && cpack -G DEB >/dev/null)
 mkdir -p "$dist_dir"
-shopt -s nullglob
-packages=("$build_dir"/brassmoor_*.deb)
-if [ "${#packages[@]}" -ne 1 ]; then
-  echo "package-deb.sh: cpack did not leave exactly one package in $build_dir" >&2
-  exit 1
-fi
-cp "${packages[0]}" "$dist_dir/"
-echo "$dist_dir/$(basename "${packages[0]}")"
+for name in brassmoor brassmoor-server; do
+  package=$(find "$build_dir" -maxdepth 1 -name "${name}_*.deb")
+  if [ -z "$package" ] || [ "$(printf '%s\n' "$package" | wc -l)" -ne 1 ]; then
+    echo "package-deb.sh: cpack did not write exactly one package $name into $build_dir" >&2
+    exit 1
+  fi
+  cp "$package" "$dist_dir/"
+  echo "$dist_dir/$(basename "$package")"
+done

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: unit, GL and black-box tests (under private virtual X
 # servers), then the sanitizer build with its leak check, a bounded run of each fuzz target (60 s
-# each, or $FUZZ_SECONDS), and the Windows build (mingw-w64, the zip) with its unit and black-box
-# tests run under wine.
-# Last, the Debian package is built, checked, installed, run and purged (scripts/check-package.sh).
+# each, or $FUZZ_SECONDS), and the Windows build (mingw-w64, the zip, the installer) with its unit,
+# black-box and installer tests run under wine.
+# Last, the two Debian packages are built, checked, installed, run and purged, and the server's
+# service is run under a real systemd in a throwaway container (scripts/check-package.sh).
 # Usage: scripts/test.sh            everything
 #        scripts/test.sh --quick    only the main build's tests
 set -euo pipefail
@@ -27,5 +28,5 @@ echo "== fuzzing the snapshot drain, the server's registry and its choice of pla
 BUILD_DIR= "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-60}"
 echo "== the Windows programs under wine"
 BUILD_DIR= "$root/scripts/check-windows.sh"
-echo "== the Debian package (lintian, menu entry, manual pages, install, run, purge)"
+echo "== the Debian packages (lintian, metainfo, units, install, run, purge; the service under systemd)"
 BUILD_DIR= "$root/scripts/check-package.sh"

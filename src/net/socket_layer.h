@@ -32,11 +32,16 @@ void stopSocketLibrary();
 SocketHandle openUdpSocket();
 // From now on sends and receives return at once instead of waiting.
 void makeNonBlocking(SocketHandle socket);
+// Lets the socket send to broadcast addresses (the launcher's search for servers).
+bool enableBroadcast(SocketHandle socket);
 // Binds to a local address and port (the server's side; the client never binds).
 bool bindUdpSocket(SocketHandle socket, const sockaddr_in& local);
 void closeSocket(SocketHandle socket);
 // The address and port the socket is bound to (the port the system chose after binding port 0).
 bool localEndpoint(SocketHandle socket, sockaddr_in& local);
+// The local address this machine sends from towards `peer` (what a socket bound to every address
+// uses to answer it), found by routing a throwaway socket there; no datagram is sent.
+bool localAddressTowards(const sockaddr_in& peer, sockaddr_in& local);
 
 // Fills family, port (network order) and zero padding; true when `text` is a
 // dotted-decimal IPv4 address, whose bytes then go into the address field.

@@ -18,13 +18,19 @@ bool startSocketLibrary() {
 void stopSocketLibrary() {}
 
 SocketHandle openUdpSocket() {
-    const int handle = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    // Close-on-exec: a program started by this one (the launcher's game) must not hold a server's port.
+    const int handle = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     return handle < 0 ? InvalidSocketHandle : handle;
 }
 
 void makeNonBlocking(SocketHandle socket) {
     const int flags = ::fcntl(socket, F_GETFL, 0);
     ::fcntl(socket, F_SETFL, (flags < 0 ? 0 : flags) | O_NONBLOCK);
+}
+
+bool enableBroadcast(SocketHandle socket) {
+    const int on = 1;
+    return ::setsockopt(socket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0;
 }
 
 bool bindUdpSocket(SocketHandle socket, const sockaddr_in& local) {
@@ -38,6 +44,16 @@ void closeSocket(SocketHandle socket) {
 bool localEndpoint(SocketHandle socket, sockaddr_in& local) {
     socklen_t length = sizeof(local);
     return ::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) == 0;
+}
+
+bool localAddressTowards(const sockaddr_in& peer, sockaddr_in& local) {
+    const SocketHandle handle = openUdpSocket();
+    if (handle == InvalidSocketHandle) return false;
+    // Connecting a UDP socket only chooses its route and source address.
+    const bool found = ::connect(handle, reinterpret_cast<const sockaddr*>(&peer), sizeof(sockaddr_in)) == 0 &&
+                       localEndpoint(handle, local);
+    closeSocket(handle);
+    return found;
 }
 
 int sendDatagram(SocketHandle socket, const std::uint8_t* bytes, int length, const sockaddr_in& to) {

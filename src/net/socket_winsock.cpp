@@ -24,6 +24,12 @@ void makeNonBlocking(SocketHandle socket) {
     ::ioctlsocket(socket, static_cast<long>(FIONBIO), &nonBlocking);
 }
 
+bool enableBroadcast(SocketHandle socket) {
+    const BOOL on = TRUE;
+    return ::setsockopt(socket, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on),
+                        static_cast<int>(sizeof on)) == 0;
+}
+
 bool bindUdpSocket(SocketHandle socket, const sockaddr_in& local) {
     return ::bind(socket, reinterpret_cast<const sockaddr*>(&local), static_cast<int>(sizeof(sockaddr_in))) ==
            0;
@@ -36,6 +42,17 @@ void closeSocket(SocketHandle socket) {
 bool localEndpoint(SocketHandle socket, sockaddr_in& local) {
     int length = static_cast<int>(sizeof(local));
     return ::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) == 0;
+}
+
+bool localAddressTowards(const sockaddr_in& peer, sockaddr_in& local) {
+    const SocketHandle handle = openUdpSocket();
+    if (handle == InvalidSocketHandle) return false;
+    // Connecting a UDP socket only chooses its route and source address.
+    const bool found =
+        ::connect(handle, reinterpret_cast<const sockaddr*>(&peer), static_cast<int>(sizeof(sockaddr_in))) == 0 &&
+        localEndpoint(handle, local);
+    closeSocket(handle);
+    return found;
 }
 
 int sendDatagram(SocketHandle socket, const std::uint8_t* bytes, int length, const sockaddr_in& to) {

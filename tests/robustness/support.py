@@ -29,6 +29,8 @@ wait_for = blackbox.wait_for
 
 
 CLONE_NEWNET = 0x40000000
+CLONE_NEWNS = 0x00020000
+MS_REC, MS_PRIVATE = 0x4000, 0x40000
 SIOCGIFFLAGS = 0x8913
 SIOCSIFFLAGS = 0x8914
 IFF_UP = 0x1
@@ -40,8 +42,8 @@ def isolate_network():
     The client's server port is fixed, so anything else on this machine that binds 40123 (another
     test run, a real server) would take the client's poses or answer it. In a namespace of its own
     the flood reaches nobody else and nobody else's datagrams reach this client. Child processes
-    (Xvfb, the client, the senders) inherit the namespace. Needs root; without it, or when
-    BRASSMOOR_SHARED_NETWORK is set, nothing changes. Call it before any thread is started.
+    (Xvfb, the client, the senders) inherit the namespace, and a folder of X sockets of its own.
+    Needs root; without it, or when BRASSMOOR_SHARED_NETWORK is set, nothing changes. Call it before any thread is started.
     Returns whether the process is isolated."""
     if os.environ.get("BRASSMOOR_SHARED_NETWORK") or os.geteuid() != 0:
         return False
@@ -52,7 +54,28 @@ def isolate_network():
         request = struct.pack("16sH22x", b"lo", 0)
         flags = struct.unpack("16sH22x", fcntl.ioctl(control, SIOCGIFFLAGS, request))[1]
         fcntl.ioctl(control, SIOCSIFFLAGS, struct.pack("16sH22x", b"lo", flags | IFF_UP))
+    isolate_x_sockets(libc)
     return True
+
+
+def isolate_x_sockets(libc):
+    """Gives this process (and its children) a folder of X sockets of its own.
+
+    In a network namespace of its own every virtual X server is display :0, and each puts its
+    socket file at /tmp/.X11-unix/X0, taking the name from any other. The client reaches its own
+    server through the namespace's abstract socket, but python-xlib prefers the file: without this
+    a test could read the titles of another test's X server."""
+    if libc.unshare(CLONE_NEWNS) != 0:
+        raise OSError(ctypes.get_errno(), "unshare of the mount namespace failed")
+    if libc.mount(None, b"/", None, MS_REC | MS_PRIVATE, None) != 0:
+        raise OSError(ctypes.get_errno(), "making the mounts private failed")
+    if not os.path.isdir("/tmp/.X11-unix"):  # a fresh machine: made as X servers want it
+        os.mkdir("/tmp/.X11-unix")
+        os.chmod("/tmp/.X11-unix", 0o1777)
+    if libc.mount(b"tmpfs", b"/tmp/.X11-unix", b"tmpfs", 0, b"mode=1777") != 0:
+        raise OSError(ctypes.get_errno(), "mounting a folder of X sockets failed")
+
+
 
 
 def title_count(title):

@@ -64,11 +64,13 @@ bool parseIpv4Endpoint(std::string_view text, Ipv4Endpoint& endpoint) {
     return true;
 }
 
+std::string formatIpv4Address(std::uint32_t address) {
+    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
 std::string formatIpv4Endpoint(const Ipv4Endpoint& endpoint) {
-    const std::uint32_t a = endpoint.address;
-    return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 0xFF) + "." +
-           std::to_string((a >> 8) & 0xFF) + "." + std::to_string(a & 0xFF) + ":" +
-           std::to_string(endpoint.port);
+    return formatIpv4Address(endpoint.address) + ":" + std::to_string(endpoint.port);
 }
 
 }  // namespace brassmoor

@@ -23,6 +23,9 @@ bool parseIpv4Address(std::string_view text, std::uint32_t& address);
 // False, leaving `endpoint` alone, for anything else.
 bool parseIpv4Endpoint(std::string_view text, Ipv4Endpoint& endpoint);
 
+// "a.b.c.d"
+std::string formatIpv4Address(std::uint32_t address);
+
 // "a.b.c.d:port"
 std::string formatIpv4Endpoint(const Ipv4Endpoint& endpoint);
 

@@ -46,7 +46,8 @@ std::optional<int> answerCommandLine(std::string_view program, CommandLineAction
             std::fputs(versionLine(program).c_str(), stdout);
             return 0;
         case CommandLineAction::Error:
-            std::fprintf(stderr, "%s: %.*s\nTry '%s --help'.\n", name.c_str(), static_cast<int>(error.size()),
+            // One line, so that a log or a dialog shows the whole of it.
+            std::fprintf(stderr, "%s: %.*s (see '%s --help')\n", name.c_str(), static_cast<int>(error.size()),
                          error.data(), name.c_str());
             return 2;
         case CommandLineAction::Run:

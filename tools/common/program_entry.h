@@ -42,7 +42,7 @@ std::string formatVersion(const ProjectVersion& version);
 std::string versionLine(std::string_view program);
 
 // Carries out Help, Version and Error: the usage or the version line on standard output (status 0),
-// or "PROGRAM: ERROR" and a pointer to --help on standard error (status 2). Returns that status, or
+// or the line "PROGRAM: ERROR (see 'PROGRAM --help')" on standard error (status 2). Returns that status, or
 // nothing for Run.
 std::optional<int> answerCommandLine(std::string_view program, CommandLineAction action, std::string_view error,
                                      std::string_view usage);

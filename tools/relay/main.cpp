@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "capture_file.h"
 #include "impairment_switch.h"
 #include "line_output.h"
 #include "monotonic_clock.h"
@@ -33,7 +34,10 @@ struct Relay {
     RelayOptions options;
     RelayState state;
     SocketHandle listenSocket = InvalidSocketHandle;
+    Ipv4Endpoint listenLocal;                 // where the listening socket is bound
     std::vector<SocketHandle> clientSockets;  // by client slot; InvalidSocketHandle while the slot is free
+    std::vector<Ipv4Endpoint> clientLocals;   // by client slot: where its socket is bound
+    CaptureFile capture;                      // not capturing without --capture
     std::vector<std::uint8_t> buffer;
     std::vector<std::uint32_t> forgotten;
 };
@@ -48,6 +52,7 @@ void closeClientSocket(Relay& relay, std::uint32_t slot) {
 }
 
 void closeEverything(Relay& relay) {
+    stopCapture(relay.capture);
     for (std::uint32_t slot = 0; slot < relay.clientSockets.size(); ++slot)
         closeClientSocket(relay, slot);
     if (relay.listenSocket != InvalidSocketHandle) closeSocket(relay.listenSocket);
@@ -65,6 +70,7 @@ void openClientSocket(Relay& relay, std::uint32_t slot) {
         makeNonBlocking(socket);
         if (bindUdpSocket(socket, local) && localEndpoint(socket, local)) {
             relay.clientSockets[slot] = socket;
+            relay.clientLocals[slot] = toIpv4Endpoint(local);
             std::printf("client %s relayed from port %u\n", name.c_str(), unsigned{ntohs(local.sin_port)});
             return;
         }
@@ -82,9 +88,10 @@ void receiveFromClients(Relay& relay, double now) {
         const int length = receiveDatagramFrom(relay.listenSocket, relay.buffer.data(),
                                                static_cast<int>(relay.buffer.size()), from);
         if (length < 0) return;  // nothing more queued, or an error that ends this wake-up's reading
-        const AdmissionResult admission = acceptFromClient(
-            relay.state, toIpv4Endpoint(from),
-            std::span<std::uint8_t>(relay.buffer.data(), static_cast<std::size_t>(length)), now);
+        const std::span<std::uint8_t> bytes(relay.buffer.data(), static_cast<std::size_t>(length));
+        // Captured as it came, before the impairments damage it in place.
+        captureReceived(&relay.capture, relay.listenLocal, toIpv4Endpoint(from), bytes);
+        const AdmissionResult admission = acceptFromClient(relay.state, toIpv4Endpoint(from), bytes, now);
         if (admission.admission == Admission::Added) openClientSocket(relay, admission.slot);
     }
 }
@@ -95,8 +102,9 @@ void receiveFromServer(Relay& relay, std::uint32_t slot, double now) {
         const int length = receiveDatagramFrom(relay.clientSockets[slot], relay.buffer.data(),
                                                static_cast<int>(relay.buffer.size()), from);
         if (length < 0) return;
-        acceptFromServer(relay.state, slot, toIpv4Endpoint(from),
-                         std::span<std::uint8_t>(relay.buffer.data(), static_cast<std::size_t>(length)), now);
+        const std::span<std::uint8_t> bytes(relay.buffer.data(), static_cast<std::size_t>(length));
+        captureReceived(&relay.capture, relay.clientLocals[slot], toIpv4Endpoint(from), bytes);
+        acceptFromServer(relay.state, slot, toIpv4Endpoint(from), bytes, now);
     }
 }
 
@@ -106,9 +114,13 @@ void sendDue(Relay& relay, double now) {
         if (const RelayClient* client = clientOnRoute(relay.state.clients, due->route)) {
             const bool up = due->route.direction == Direction::Up;
             const SocketHandle socket = up ? relay.clientSockets[due->route.clientSlot] : relay.listenSocket;
-            const sockaddr_in to = toSocketAddress(up ? relay.options.server : client->address);
-            const int sent = sendDatagram(socket, due->bytes.data(), static_cast<int>(due->length), to);
+            const Ipv4Endpoint to = up ? relay.options.server : client->address;
+            const int sent = sendDatagram(socket, due->bytes.data(), static_cast<int>(due->length), toSocketAddress(to));
             outcome = sent < 0 ? DepartureOutcome::SendFailed : DepartureOutcome::Sent;
+            if (sent >= 0) {
+                captureSent(&relay.capture, up ? relay.clientLocals[due->route.clientSlot] : relay.listenLocal, to,
+                            std::span<const std::uint8_t>(due->bytes.data(), due->length));
+            }
         }
         completeDeparture(relay.state, outcome);
     }
@@ -149,6 +161,7 @@ int run(const RelayOptions& options) {
     relay.options = options;
     relay.state = makeRelayState(options);
     relay.clientSockets.assign(options.maxClients, InvalidSocketHandle);
+    relay.clientLocals.assign(options.maxClients, Ipv4Endpoint{});
     relay.buffer.resize(ReceiveCapacity);
     const std::string listenName = formatIpv4Endpoint(options.listen);
     relay.listenSocket = openUdpSocket();
@@ -166,6 +179,8 @@ int run(const RelayOptions& options) {
         return 1;
     }
 
+    relay.listenLocal = toIpv4Endpoint(local);
+    if (!options.capturePath.empty()) startCapture("brassmoor-relay", options.capturePath, relay.capture);
     std::printf("listening on %s server=%s seed=%llu max-clients=%u max-held=%u idle=%g\n",
                 formatIpv4Endpoint(toIpv4Endpoint(local)).c_str(), formatIpv4Endpoint(options.server).c_str(),
                 static_cast<unsigned long long>(options.seed), options.maxClients, options.maxHeld,

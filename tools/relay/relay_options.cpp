@@ -54,7 +54,8 @@ const ImpairmentSetting* findImpairmentSetting(std::string_view name, Scope& sco
 
 bool isOtherOption(std::string_view name) {
     return name == "--listen" || name == "--server" || name == "--seed" || name == "--impair-for" ||
-           name == "--status-every" || name == "--max-clients" || name == "--idle" || name == "--max-held";
+           name == "--status-every" || name == "--max-clients" || name == "--idle" || name == "--max-held" ||
+           name == "--capture";
 }
 
 std::string applyImpairment(std::string_view name, const ImpairmentSetting& setting, Scope scope,
@@ -113,6 +114,9 @@ std::string applyOption(std::string_view name, std::string_view value, RelayOpti
         if (!n || *n < 1 || *n > MostHeldDatagrams)
             return "--max-held needs a whole number from 1 to 16384, not " + quoted(value);
         options.maxHeld = static_cast<std::uint32_t>(*n);
+    } else if (name == "--capture") {
+        if (value.empty()) return "--capture needs a file name";
+        options.capturePath = std::string(value);
     }
     return {};
 }
@@ -202,6 +206,8 @@ std::string relayUsageText() {
            "  --max-clients N        clients relayed at once, 1 to 255 (default 64)\n"
            "  --idle SECONDS         forget a client silent this long (default 30)\n"
            "  --max-held N           datagrams held back at once, 1 to 16384 (default 1024)\n"
+           "  --capture FILE         write every datagram received and sent, on both sides, to FILE\n"
+           "                         as pcap (Wireshark, tshark, brassmoor-replay read it)\n"
            "  --help                 print this and exit\n"
            "  --version              print the version and exit\n"
            "\n"

@@ -29,6 +29,7 @@ struct RelayOptions {
     std::uint32_t maxClients = 64;           // clients relayed at once
     double idleSeconds = 30.0;               // a client silent this long is forgotten
     std::uint32_t maxHeld = 1024;            // datagrams held back at once, both directions together
+    std::string capturePath;  // every datagram received and sent goes there as pcap; empty: none
 };
 
 struct RelayOptionsResult {

@@ -19,6 +19,10 @@ int run(const ServerOptions& options) {
         return 1;
     }
     Server server;
+    CaptureFile capture;
+    if (!options.capturePath.empty() && startCapture("brassmoor-server", options.capturePath, capture)) {
+        server.capture = &capture;
+    }
     std::string error;
     if (!openServer(options, stdout, server, error)) {
         std::fprintf(stderr, "brassmoor-server: %s\n", error.c_str());
@@ -34,6 +38,7 @@ int run(const ServerOptions& options) {
     }
     std::printf("stopping on signal %d\n", stopRequest());
     closeServer(server);
+    stopCapture(capture);
     return 0;
 }
 

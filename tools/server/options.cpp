@@ -73,6 +73,9 @@ std::string applyOption(std::string_view name, std::string_view value, ServerOpt
             return "--status needs seconds from 0.1 to 86400, not " + quoted(value);
         }
         options.statusSeconds = *t;
+    } else if (name == "--capture") {
+        if (value.empty()) return "--capture needs a file name";
+        options.capturePath = std::string(value);
     } else if (name == "--seed") {
         auto n = parseWhole(value);
         if (!n) return "--seed needs a whole number from 0 to 18446744073709551615, not " + quoted(value);
@@ -84,7 +87,7 @@ std::string applyOption(std::string_view name, std::string_view value, ServerOpt
 bool takesValue(std::string_view name) {
     return name == "--bind" || name == "--port" || name == "--rate" || name == "--bots" ||
            name == "--timeout" || name == "--seed" || name == "--arena" || name == "--max-clients" ||
-           name == "--max-entries" || name == "--status";
+           name == "--max-entries" || name == "--status" || name == "--capture";
 }
 
 }  // namespace
@@ -135,6 +138,8 @@ std::string serverUsageText() {
            "  --status SEC       seconds between status lines (default 5); each gives the counts\n"
            "                     since the start, the tick times since the line before, and the\n"
            "                     datagrams the system dropped for want of room in the queue\n"
+           "  --capture FILE     write every datagram received and sent to FILE as pcap\n"
+           "                     (Wireshark, tshark, brassmoor-replay read it)\n"
            "  --help             print this and exit\n"
            "  --version          print the version and exit\n"
            "\n"

@@ -26,6 +26,7 @@ struct ServerOptions {
     // Ethernet frame.
     std::size_t maxEntries = MaxSnapshotEntries;
     double statusSeconds = 5.0;  // between status lines
+    std::string capturePath;     // every datagram received and sent goes there as pcap; empty: none
 };
 
 struct OptionsResult {

@@ -27,7 +27,7 @@ constexpr double GatherSeconds = 0.001;
 constexpr double MaxBotStep = 10.0;
 
 #if defined(__GNUC__)
-__attribute__((format(printf, 2, 3)))
+__attribute__((format(gnu_printf, 2, 3)))
 #endif
 void logLine(const Server& server, const char* format, ...) {
     if (server.log == nullptr) return;
@@ -49,12 +49,16 @@ std::uint16_t saturatedU16(std::size_t value) {
 }
 
 void takeDatagram(Server& server, std::span<const std::uint8_t> bytes, const sockaddr_in& from, double now) {
+    captureReceived(server.capture, server.local, toIpv4Endpoint(from), bytes);
     std::array<std::uint8_t, InfoAnswerSize> answer{};
     const QueryOutcome query =
         takeInfoQuery(server.queryAllowance, server.counters, bytes, now, currentServerInfo(server), answer);
     if (query == QueryOutcome::Answered) {
-        if (sendDatagram(server.socket, answer.data(), static_cast<int>(answer.size()), from) < 0)
+        if (sendDatagram(server.socket, answer.data(), static_cast<int>(answer.size()), from) < 0) {
             ++server.counters.sendFailures;
+        } else {
+            captureSent(server.capture, server.local, toIpv4Endpoint(from), answer);
+        }
     }
     if (query != QueryOutcome::NotAQuery) return;
 
@@ -87,6 +91,13 @@ void sendQueuedSnapshots(Server& server) {
     const std::size_t refused = sendBatch(server.socket, batch);
     server.counters.sendFailures += refused;
     server.counters.datagramsOut += batch.count - refused;
+    if (server.capture != nullptr) {
+        for (std::size_t i = 0; i < batch.count; ++i) {
+            if (batch.refused[i]) continue;
+            captureSent(server.capture, server.local, toIpv4Endpoint(batch.addresses[i]),
+                        std::span<const std::uint8_t>(batch.slot(i), static_cast<std::size_t>(batch.lengths[i])));
+        }
+    }
     batch.count = 0;
 }
 
@@ -195,6 +206,7 @@ bool openServer(const ServerOptions& options, std::FILE* log, Server& server, st
 
     server.options = options;
     server.log = log;
+    server.local = toIpv4Endpoint(local);
     server.registry.maxClients = options.maxClients;
     server.instance = drawInstance();
     server.bots = makeBots(options.bots, options.seed, server.ids, options.arena);

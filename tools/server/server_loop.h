@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bots.h"
+#include "capture_file.h"
 #include "duration_histogram.h"
 #include "info_answers.h"
 #include "net/datagram.h"
@@ -29,7 +30,9 @@ inline constexpr int MaxServerWaitMilliseconds = 200;
 struct Server {
     ServerOptions options;
     std::FILE* log = nullptr;  // where the listening, join, leave and status lines go; null: nowhere
+    CaptureFile* capture = nullptr;  // where every datagram received and sent is written; null: nowhere
     SocketHandle socket = InvalidSocketHandle;
+    Ipv4Endpoint local;  // the address and port the socket is bound to
     std::optional<int> receiveBufferBytes;  // the receive queue the system granted, when it says
     IdSource ids;
     BotWorld bots;

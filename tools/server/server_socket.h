@@ -25,11 +25,13 @@ inline constexpr std::size_t DatagramBatchCapacity = 64;
 inline constexpr int WantedReceiveBufferBytes = 8 * 1024 * 1024;
 
 // Datagrams received together, or to be sent together: datagram i is bytes[i * ReceiveBufferSize]
-// onwards, lengths[i] long; addresses[i] is where it came from, or where it goes.
+// onwards, lengths[i] long; addresses[i] is where it came from, or where it goes; refused[i] says,
+// after sending, whether the system refused it.
 struct DatagramBatch {
     std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(DatagramBatchCapacity * ReceiveBufferSize);
     std::array<int, DatagramBatchCapacity> lengths{};
     std::array<sockaddr_in, DatagramBatchCapacity> addresses{};
+    std::array<bool, DatagramBatchCapacity> refused{};
     std::size_t count = 0;
 
     std::uint8_t* slot(std::size_t i) {
@@ -48,8 +50,8 @@ std::optional<int> enlargeReceiveBuffer(SocketHandle socket, int wantedBytes);
 // lost on Windows), without waiting: their number, 0 when none is queued, negative on an error.
 int receiveBatch(SocketHandle socket, DatagramBatch& batch);
 
-// Sends every datagram of the batch; returns how many the system refused.
-std::size_t sendBatch(SocketHandle socket, const DatagramBatch& batch);
+// Sends every datagram of the batch; marks and counts those the system refused.
+std::size_t sendBatch(SocketHandle socket, DatagramBatch& batch);
 
 // Sleeps about `seconds` (a millisecond or so) so that datagrams gather for the next batch; where
 // sleeps are much coarser than that (Windows: 15.6 ms by default), returns at once.

@@ -42,7 +42,7 @@ int receiveBatch(SocketHandle socket, DatagramBatch& batch) {
     return received;
 }
 
-std::size_t sendBatch(SocketHandle socket, const DatagramBatch& batch) {
+std::size_t sendBatch(SocketHandle socket, DatagramBatch& batch) {
     std::array<mmsghdr, DatagramBatchCapacity> messages{};
     std::array<iovec, DatagramBatchCapacity> pieces{};
     for (std::size_t i = 0; i < batch.count; ++i) {
@@ -54,6 +54,7 @@ std::size_t sendBatch(SocketHandle socket, const DatagramBatch& batch) {
     }
     // sendmmsg stops at the first datagram the system refuses: count it and go on with the next,
     // as a loop of sendto would.
+    batch.refused.fill(false);
     std::size_t refused = 0;
     std::size_t done = 0;
     while (done < batch.count) {
@@ -63,8 +64,8 @@ std::size_t sendBatch(SocketHandle socket, const DatagramBatch& batch) {
         } else if (sent < 0 && errno == EINTR) {
             continue;
         } else {
+            batch.refused[done++] = true;
             ++refused;
-            ++done;
         }
     }
     return refused;

@@ -27,10 +27,11 @@ int receiveBatch(SocketHandle socket, DatagramBatch& batch) {
     return static_cast<int>(batch.count);
 }
 
-std::size_t sendBatch(SocketHandle socket, const DatagramBatch& batch) {
+std::size_t sendBatch(SocketHandle socket, DatagramBatch& batch) {
     std::size_t refused = 0;
     for (std::size_t i = 0; i < batch.count; ++i) {
-        if (sendDatagram(socket, batch.slot(i), batch.lengths[i], batch.addresses[i]) < 0) ++refused;
+        batch.refused[i] = sendDatagram(socket, batch.slot(i), batch.lengths[i], batch.addresses[i]) < 0;
+        if (batch.refused[i]) ++refused;
     }
     return refused;
 }

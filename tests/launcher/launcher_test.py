@@ -1,0 +1,295 @@
+"""Black-box tests of brassmoor-play: the practice game, joining a running server, hosting and
+finding a game across a LAN by broadcast, its failures, and the start every helper program shares.
+
+The module moves into a network namespace of its own, so UDP 40123 here is nobody else's; the LAN
+test makes two more, joined by a veth pair."""
+
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+import pytest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "robustness"))
+from support import VirtualX, isolate_network, title_count, wait_for  # noqa: E402
+
+ISOLATED = isolate_network()
+
+LAUNCHER = os.environ.get("BRASSMOOR_PLAY", "brassmoor-play")
+CLIENT = os.environ.get("BRASSMOOR_CLIENT", "brassmoor")
+SERVER = os.environ.get("BRASSMOOR_SERVER", "brassmoor-server")
+RELAY = os.environ.get("BRASSMOOR_RELAY", "brassmoor-relay")
+GAME_PORT = 40123
+DEADLINE = 20.0
+FOUND_LINE = re.compile(r"^(\S+)  players=(\d+) clients=(\d+) bots=(\d+) max-clients=(\d+) version=(\S+)$")
+
+needs_isolation = pytest.mark.skipif(not ISOLATED, reason="needs a network namespace of its own (root)")
+
+
+def game_env(display=None, path=None):
+    """The launcher's environment: the client's folder on PATH, the given X display."""
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env["PATH"] = path if path is not None else os.path.dirname(os.path.abspath(CLIENT)) + ":" + env["PATH"]
+    if display is not None:
+        env["DISPLAY"] = display
+    return env
+
+
+def udp_sockets_on_game_port(netns=None):
+    """Sockets of this network namespace (or the named one) bound to UDP 40123, as the kernel lists them."""
+    command = ["cat", "/proc/net/udp"]
+    if netns:
+        command = ["ip", "netns", "exec", netns] + command
+    table = subprocess.run(command, capture_output=True, text=True, check=True).stdout
+    return [line for line in table.splitlines()[1:] if line.split()[1].endswith(":%04X" % GAME_PORT)]
+
+
+def children_of(pid):
+    """The process ids whose parent is `pid`."""
+    children = []
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/children") as listed:
+                children += [int(child) for child in listed.read().split()]
+        except OSError:
+            continue
+    return children
+
+
+def is_running(pid):
+    """True while `pid` exists and has not ended (a zombie has ended)."""
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
+class Program:
+    """A program under test with its output in files, read whenever asked."""
+
+    def __init__(self, command, env=None):
+        self.out = tempfile.TemporaryFile()
+        self.err = tempfile.TemporaryFile()
+        self.proc = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=self.out, stderr=self.err)
+
+    def _text(self, f):
+        f.seek(0)
+        return f.read().decode("utf-8", "replace")
+
+    def stdout(self):
+        return self._text(self.out)
+
+    def stderr(self):
+        return self._text(self.err)
+
+    def wait(self, timeout=DEADLINE):
+        return self.proc.wait(timeout=timeout)
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+
+@pytest.fixture
+def started():
+    programs = []
+
+    def start(command, env=None):
+        program = Program(command, env)
+        programs.append(program)
+        return program
+
+    yield start
+    for program in programs:
+        program.kill()
+
+
+@pytest.fixture
+def xserver():
+    server = VirtualX()
+    yield server
+    server.stop()
+
+
+def wait_for_others(xserver, count):
+    wait_for(lambda: title_count(xserver.title()) == count, timeout=DEADLINE, what=f"others: {count}")
+
+
+def end_game_with_escape(xserver, launcher):
+    xserver.key("Escape", True)
+    try:
+        return launcher.wait()
+    finally:
+        xserver.key("Escape", False)
+
+
+@needs_isolation
+def test_practice_game_when_no_server_is_found_and_nothing_left_after_escape(xserver, started):
+    launcher = started([LAUNCHER], game_env(xserver.name))
+    wait_for_others(xserver, 6)
+    assert "starting a practice game against 6 simulated players" in launcher.stdout()
+    assert "connecting to 127.0.0.1:40123\n" in launcher.stdout()
+    # Nobody else can join a practice game: it listens on loopback alone.
+    bound = udp_sockets_on_game_port()
+    assert len(bound) == 1 and bound[0].split()[1] == "0100007F:%04X" % GAME_PORT
+    assert end_game_with_escape(xserver, launcher) == 0
+    assert udp_sockets_on_game_port() == []
+    assert launcher.stderr() == ""
+
+
+@needs_isolation
+def test_sigterm_mid_game_ends_the_game_and_its_server(xserver, started):
+    launcher = started([LAUNCHER], game_env(xserver.name))
+    wait_for_others(xserver, 6)
+    games = children_of(launcher.proc.pid)
+    assert len(games) == 1, games
+    launcher.proc.send_signal(signal.SIGTERM)
+    assert launcher.wait() == 0
+    assert "stopping on signal 15" in launcher.stdout()
+    assert udp_sockets_on_game_port() == []
+    wait_for(lambda: xserver.title() is None, timeout=DEADLINE, what="the game window to close")
+    assert not is_running(games[0]), "the game outlived the launcher"
+
+
+@needs_isolation
+def test_a_running_server_is_listed_and_joined(xserver, started):
+    server = started([SERVER, "--bind", "127.0.0.1", "--bots", "3"])
+    wait_for(lambda: udp_sockets_on_game_port(), timeout=DEADLINE, what="the server to listen")
+
+    listed = subprocess.run([LAUNCHER, "--list"], capture_output=True, text=True, timeout=DEADLINE)
+    assert listed.returncode == 0, listed.stderr
+    lines = listed.stdout.splitlines()
+    assert len(lines) == 1, lines
+    address, players, clients, bots, cap, version = FOUND_LINE.match(lines[0]).groups()
+    assert (address, players, clients, bots, cap) == ("127.0.0.1", "3", "0", "3", "64")
+    if "BRASSMOOR_VERSION" in os.environ:
+        assert version == os.environ["BRASSMOOR_VERSION"]
+
+    launcher = started([LAUNCHER], game_env(xserver.name))
+    wait_for_others(xserver, 3)
+    assert launcher.stdout().startswith("joining 127.0.0.1  players=3 ")
+    assert end_game_with_escape(xserver, launcher) == 0
+    # The launcher's game was a client of that server, which goes on.
+    assert server.proc.poll() is None
+
+
+@needs_isolation
+def test_list_says_so_when_no_game_answers():
+    listed = subprocess.run([LAUNCHER, "--list"], capture_output=True, text=True, timeout=DEADLINE)
+    assert listed.returncode == 0
+    assert listed.stdout == "no Brassmoor game answered on this computer or the local networks\n"
+
+
+@needs_isolation
+def test_a_port_taken_by_something_else_is_one_line_and_no_game(xserver, started):
+    squatter = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    squatter.bind(("127.0.0.1", GAME_PORT))
+    try:
+        done = subprocess.run([LAUNCHER], env=game_env(xserver.name), capture_output=True, text=True,
+                              timeout=DEADLINE)
+    finally:
+        squatter.close()
+    assert done.returncode == 1
+    assert len(done.stderr.splitlines()) == 1
+    assert done.stderr.startswith("brassmoor-play: cannot start a practice game: UDP port 40123 on 127.0.0.1 "
+                                  "is taken by a program that does not answer as a Brassmoor server")
+    assert xserver.title() is None
+
+
+@needs_isolation
+def test_no_game_program_is_one_line_and_no_server_is_started(tmp_path):
+    lonely = tmp_path / "brassmoor-play"
+    shutil.copy(LAUNCHER, lonely)
+    done = subprocess.run([str(lonely)], env=game_env(path=str(tmp_path / "nowhere")), capture_output=True,
+                          text=True, timeout=DEADLINE)
+    assert done.returncode == 1
+    assert done.stderr == "brassmoor-play: cannot find the game program (brassmoor) beside this program or on PATH\n"
+    assert udp_sockets_on_game_port() == []
+
+
+@needs_isolation
+def test_the_game_is_found_beside_the_launcher_and_a_named_server_is_joined(tmp_path, xserver, started):
+    # Beside it wins over PATH; PATH here leads nowhere.
+    shutil.copy(LAUNCHER, tmp_path / "brassmoor-play")
+    shutil.copy(CLIENT, tmp_path / "brassmoor")
+    started([SERVER, "--bind", "127.0.0.1", "--bots", "2"])
+    wait_for(lambda: udp_sockets_on_game_port(), timeout=DEADLINE, what="the server to listen")
+    launcher = started([str(tmp_path / "brassmoor-play"), "127.0.0.1"],
+                       game_env(xserver.name, path=str(tmp_path / "nowhere")))
+    wait_for_others(xserver, 2)
+    assert xserver.title().startswith("Brassmoor  |  127.0.0.1  |  others: 2")
+    # No search and no server of its own: only the game's line.
+    assert launcher.stdout() == "connecting to 127.0.0.1:40123\n"
+    assert end_game_with_escape(xserver, launcher) == 0
+
+
+# Across a LAN: two namespaces joined by a veth pair, a host in one, a player listing in the other.
+
+def ip(*args):
+    subprocess.run(["ip", *args], check=True, capture_output=True)
+
+
+@pytest.fixture
+def lan():
+    suffix = str(os.getpid())
+    host, player = "bm-host-" + suffix, "bm-player-" + suffix
+    ip("netns", "add", host)
+    ip("netns", "add", player)
+    try:
+        ip("link", "add", "bmh" + suffix, "netns", host, "type", "veth", "peer", "name", "bmp" + suffix,
+           "netns", player)
+        for netns, device, address in ((host, "bmh", "10.231.7.1/24"), (player, "bmp", "10.231.7.2/24")):
+            ip("-n", netns, "addr", "add", address, "broadcast", "10.231.7.255", "dev", device + suffix)
+            ip("-n", netns, "link", "set", device + suffix, "up")
+            ip("-n", netns, "link", "set", "lo", "up")
+        yield host, player
+    finally:
+        ip("netns", "del", host)
+        ip("netns", "del", player)
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason="making network namespaces needs root")
+def test_a_hosted_lan_game_is_found_by_broadcast_from_another_machine(lan, xserver, started):
+    host, player = lan
+    hosting = started(["ip", "netns", "exec", host, LAUNCHER, "--host", "--bots", "2"], game_env(xserver.name))
+    # The host's own game makes the third player.
+    wait_for_others(xserver, 2)
+    assert "other players run 'brassmoor-play' (it finds this game) or join one of these addresses: 10.231.7.1" \
+        in hosting.stdout()
+    assert [line.split()[1] for line in udp_sockets_on_game_port(host)] == ["00000000:%04X" % GAME_PORT]
+
+    listed = subprocess.run(["ip", "netns", "exec", player, LAUNCHER, "--list"], capture_output=True, text=True,
+                            timeout=DEADLINE)
+    assert listed.returncode == 0, listed.stderr
+    lines = listed.stdout.splitlines()
+    assert len(lines) == 1, lines
+    address, players, clients, bots, _cap, _version = FOUND_LINE.match(lines[0]).groups()
+    assert (address, players, clients, bots) == ("10.231.7.1", "3", "1", "2")
+
+    hosting.proc.send_signal(signal.SIGINT)
+    assert hosting.wait() == 0
+    assert udp_sockets_on_game_port(host) == []
+
+
+# Every helper program starts the same way.
+
+@pytest.mark.parametrize("program,name", [(SERVER, "brassmoor-server"), (RELAY, "brassmoor-relay"),
+                                          (LAUNCHER, "brassmoor-play")])
+def test_help_version_and_a_bad_option_are_answered_alike(program, name):
+    helped = subprocess.run([program, "--nonsense", "--help"], capture_output=True, text=True, timeout=DEADLINE)
+    assert helped.returncode == 0 and helped.stdout.startswith(f"Usage: {name}") and helped.stderr == ""
+    versioned = subprocess.run([program, "--version"], capture_output=True, text=True, timeout=DEADLINE)
+    assert versioned.returncode == 0 and re.fullmatch(rf"{name} \d+\.\d+\.\d+\n", versioned.stdout)
+    if "BRASSMOOR_VERSION" in os.environ:
+        assert versioned.stdout == f"{name} {os.environ['BRASSMOOR_VERSION']}\n"
+    wrong = subprocess.run([program, "--nonsense"], capture_output=True, text=True, timeout=DEADLINE)
+    assert wrong.returncode == 2 and wrong.stdout == ""
+    assert wrong.stderr == f"{name}: unknown option '--nonsense' (see '{name} --help')\n"

@@ -1,0 +1,320 @@
+"""The Windows installer under wine, in a fresh prefix: a silent update of an older version, what
+it puts in place (programs, shortcuts, the Apps & features entry, the firewall commands), the
+installed programs' resources, the installed launcher's games, and a silent uninstall that takes
+it all away. The tests run in file order, the uninstall last.
+
+Run by scripts/check-windows.sh, which names what to test in the environment:
+  BRASSMOOR_INSTALLER      the setup.exe to test
+  BRASSMOOR_NSIS_SCRIPT    the script it was made from (the older version is made from it too)
+  BRASSMOOR_STAGE_DIR      the files it should install
+  BRASSMOOR_VERSION        the project's version
+  BRASSMOOR_NETSH_RECORDER a netsh.exe that records its command lines (wine's does nothing)
+  WINEPREFIX               where the fresh prefix goes; whatever is there is deleted first"""
+
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+import pytest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "blackbox"))
+from conftest import VirtualX, wait_for  # noqa: E402
+from shell_link import read_shell_link  # noqa: E402
+from version_resource import extract_resource, read_icon_sizes, read_version  # noqa: E402
+
+OLDER_VERSION = "0.1.0"
+OLDER_README = b"The older version's README.\r\n"
+INSTALL_FOLDER = "C:\\Program Files\\Brassmoor"
+MENU_FOLDER = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Brassmoor"
+UNINSTALL_KEY = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+PROGRAMS = ["brassmoor-play.exe", "brassmoor.exe", "brassmoor-server.exe", "brassmoor-relay.exe"]
+DESCRIPTIONS = {
+    "brassmoor-play.exe": "Brassmoor launcher: the LAN game or practice",
+    "brassmoor.exe": "Brassmoor",
+    "brassmoor-server.exe": "Brassmoor server",
+    "brassmoor-relay.exe": "Brassmoor network impairment relay",
+}
+NETSH = '"C:\\windows\\system32\\netsh.exe" advfirewall firewall '
+
+
+def add_rule(folder, program):
+    return (NETSH + 'add rule name="Brassmoor LAN game" dir=in action=allow protocol=UDP localport=40123 '
+            f'profile=private program="{folder}\\{program}"')
+
+
+def delete_rule(folder, program):
+    return NETSH + f'delete rule name="Brassmoor LAN game" program="{folder}\\{program}"'
+
+
+class Prefix:
+    """A wine prefix of its own, with commands run in it and its Windows paths mapped to this system's."""
+
+    def __init__(self, path, netsh_log):
+        self.path = path
+        self.netsh_log = netsh_log
+        self.env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        self.env.update({
+            "WINEPREFIX": path, "WINEARCH": "win64", "WINEDEBUG": "-all",
+            # No Mono or Gecko; no desktop entries for the shortcuts on this machine; netsh is the recorder.
+            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d;netsh.exe=n",
+            "BRASSMOOR_NETSH_LOG": "Z:" + netsh_log.replace("/", "\\"),
+        })
+
+    def unix(self, windows_path):
+        drive, rest = windows_path.split(":\\", 1)
+        assert drive.upper() == "C", windows_path
+        return os.path.join(self.path, "drive_c", *rest.split("\\"))
+
+    def run(self, *args, timeout=120, display=None):
+        env = dict(self.env, **({"DISPLAY": display} if display else {}))
+        return subprocess.run(["wine", *args], env=env, stdin=subprocess.DEVNULL, capture_output=True,
+                              timeout=timeout)
+
+    def start(self, args, display=None, cwd=None):
+        env = dict(self.env, **({"DISPLAY": display} if display else {}))
+        output = tempfile.TemporaryFile()
+        process = subprocess.Popen(["wine", *args], env=env, cwd=cwd, stdin=subprocess.DEVNULL,
+                                   stdout=output, stderr=subprocess.STDOUT)
+        process.output_file = output
+        return process
+
+    def stop_wine(self):
+        """Ends every program in the prefix; the next one starts a wineserver for its own display."""
+        for flag in ("-k", "-w"):
+            subprocess.run(["wineserver", flag], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+
+    def keep_running(self):
+        """Keeps the wineserver, and wine's services with it, up until stop_wine, so that each
+        command starts in a moment instead of bringing them up again."""
+        quiet = {"env": self.env, "stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL,
+                 "stderr": subprocess.DEVNULL, "timeout": 120}
+        subprocess.run(["wineserver", "-p"], **quiet)
+        # The services outlive the program that brought them up and hold its output pipes open:
+        # let that be a program whose output nobody waits for.
+        subprocess.run(["wine", "cmd", "/c", "exit"], **quiet)
+
+    def registry(self, key):
+        """{key: {value name: text}} for `key` and every key under it; {} when there is no such key."""
+        result = self.run("reg", "query", key, "/s")
+        if result.returncode != 0:
+            return {}
+        keys = {}
+        current = None
+        for line in result.stdout.decode("utf-8", "replace").splitlines():
+            value = re.match(r"^ {4}(.*?) {4}REG_\w+ {4}(.*)$", line)
+            if value and current is not None:
+                keys[current][value.group(1)] = value.group(2)
+            elif line.startswith("HKEY_"):
+                current = line.strip()
+                keys[current] = {}
+        return keys
+
+    def netsh_commands(self):
+        if not os.path.exists(self.netsh_log):
+            return []
+        with open(self.netsh_log, encoding="utf-8") as log:
+            return [line.rstrip("\n") for line in log]
+
+
+def output_of(process):
+    process.output_file.seek(0)
+    return process.output_file.read().decode("utf-8", "replace").replace("\r\n", "\n")
+
+
+def udp_listeners(port):
+    lines = subprocess.run(["ss", "-uanH"], capture_output=True, text=True, check=True).stdout.splitlines()
+    return [line for line in lines if re.search(rf":{port}\s", line)]
+
+
+def build_older_installer(folder):
+    """The same installer saying it is an older version, with a README of its own to tell its files by."""
+    stage = os.path.join(folder, "older")
+    shutil.copytree(os.environ["BRASSMOOR_STAGE_DIR"], stage)
+    with open(os.path.join(stage, "README.txt"), "wb") as readme:
+        readme.write(OLDER_README)
+    path = os.path.join(folder, f"brassmoor-{OLDER_VERSION}-win64-setup.exe")
+    subprocess.run(["makensis", "-V1", f"-DVERSION={OLDER_VERSION}", f"-DOUTFILE={path}", f"-DSTAGE_DIR={stage}",
+                    os.environ["BRASSMOOR_NSIS_SCRIPT"]], check=True, capture_output=True, timeout=120)
+    return path
+
+
+@pytest.fixture(scope="module")
+def prefix():
+    """A fresh prefix with the older version installed silently, then the installer under test
+    installed silently over it."""
+    path = os.environ["WINEPREFIX"]
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    work = tempfile.mkdtemp(prefix="brassmoor-installer-")
+    chosen = Prefix(path, os.path.join(work, "netsh-commands.txt"))
+    try:
+        assert chosen.run("wineboot", "--init", timeout=300).returncode == 0
+        chosen.stop_wine()
+        chosen.keep_running()
+        shutil.copyfile(os.environ["BRASSMOOR_NETSH_RECORDER"], chosen.unix("C:\\windows\\system32\\netsh.exe"))
+        older = build_older_installer(work)
+        result = chosen.run(older, "/S")
+        assert result.returncode == 0, result.stdout
+        chosen.older_entry = chosen.registry(UNINSTALL_KEY + "\\Brassmoor")
+        with open(chosen.unix(INSTALL_FOLDER + "\\README.txt"), "rb") as readme:
+            chosen.older_readme = readme.read()
+        result = chosen.run(os.environ["BRASSMOOR_INSTALLER"], "/S")
+        assert result.returncode == 0, result.stdout
+        yield chosen
+    finally:
+        chosen.stop_wine()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+@pytest.fixture
+def xserver(prefix):
+    prefix.stop_wine()
+    server = VirtualX()
+    yield server
+    prefix.stop_wine()
+    server.stop()
+    prefix.keep_running()
+
+
+def brassmoor_entries(prefix):
+    return {key: values for key, values in prefix.registry(UNINSTALL_KEY).items()
+            if values.get("DisplayName") == "Brassmoor"}
+
+
+def shortcut(prefix, name):
+    with open(prefix.unix(MENU_FOLDER + "\\" + name), "rb") as link:
+        return read_shell_link(link.read())
+
+
+def test_newer_version_replaces_the_older_one_leaving_one_entry(prefix):
+    assert prefix.older_entry[UNINSTALL_KEY + "\\Brassmoor"]["DisplayVersion"] == OLDER_VERSION
+    assert prefix.older_readme == OLDER_README
+    entries = brassmoor_entries(prefix)
+    assert list(entries) == [UNINSTALL_KEY + "\\Brassmoor"]
+    (entry,) = entries.values()
+    assert entry["DisplayVersion"] == os.environ["BRASSMOOR_VERSION"]
+    assert entry["InstallLocation"] == INSTALL_FOLDER
+    with open(prefix.unix(INSTALL_FOLDER + "\\README.txt"), "rb") as readme:
+        assert readme.read() != OLDER_README
+
+
+def test_silent_install_puts_the_programs_shortcuts_and_entry_in_place(prefix):
+    folder = prefix.unix(INSTALL_FOLDER)
+    assert sorted(os.listdir(folder)) == sorted(PROGRAMS + ["README.txt", "uninstall.exe"])
+    stage = os.environ["BRASSMOOR_STAGE_DIR"]
+    for name in PROGRAMS + ["README.txt"]:
+        with open(os.path.join(folder, name), "rb") as installed, open(os.path.join(stage, name), "rb") as built:
+            assert hashlib.sha256(installed.read()).digest() == hashlib.sha256(built.read()).digest(), name
+    with open(os.path.join(folder, "README.txt"), encoding="utf-8") as readme:
+        assert readme.read().startswith("double-click brassmoor-play.exe")
+
+    play = INSTALL_FOLDER + "\\brassmoor-play.exe"
+    assert sorted(os.listdir(prefix.unix(MENU_FOLDER))) == [
+        "Brassmoor - host a LAN game.lnk", "Brassmoor.lnk", "Uninstall Brassmoor.lnk"]
+    game = shortcut(prefix, "Brassmoor.lnk")
+    assert (game.target, game.arguments, game.working_dir) == (play, "", INSTALL_FOLDER)
+    host = shortcut(prefix, "Brassmoor - host a LAN game.lnk")
+    assert (host.target, host.arguments, host.working_dir) == (play, "--host", INSTALL_FOLDER)
+    assert shortcut(prefix, "Uninstall Brassmoor.lnk").target == INSTALL_FOLDER + "\\uninstall.exe"
+
+    (entry,) = brassmoor_entries(prefix).values()
+    assert entry["Publisher"] == "The Brassmoor developers"
+    assert entry["DisplayIcon"] == INSTALL_FOLDER + "\\brassmoor.exe,0"
+    assert entry["UninstallString"] == f'"{INSTALL_FOLDER}\\uninstall.exe"'
+    assert entry["QuietUninstallString"] == f'"{INSTALL_FOLDER}\\uninstall.exe" /S'
+    # KiB, as Apps & features reads it: the programs are some hundreds of KiB each.
+    assert 500 < int(entry["EstimatedSize"], 16) < 50000
+
+
+def test_firewall_rule_lets_udp_40123_in_to_the_hosting_programs_on_private_networks(prefix):
+    hosting = ["brassmoor-server.exe", "brassmoor-play.exe"]
+    # The older version's rules, taken away by its uninstaller as the update starts, then the new ones.
+    assert prefix.netsh_commands() == (
+        [add_rule(INSTALL_FOLDER, program) for program in hosting]
+        + [delete_rule(INSTALL_FOLDER, program) for program in hosting]
+        + [add_rule(INSTALL_FOLDER, program) for program in hosting])
+
+
+def test_every_program_carries_the_icon_and_its_version(prefix):
+    version = tuple(int(part) for part in os.environ["BRASSMOOR_VERSION"].split(".")) + (0,)
+    for program in PROGRAMS:
+        exe = prefix.unix(INSTALL_FOLDER + "\\" + program)
+        assert read_icon_sizes(extract_resource(exe, 14)) == [16, 20, 24, 32, 40, 48, 64, 256], program
+        file_version, strings = read_version(extract_resource(exe, 16))
+        assert file_version == version, program
+        assert strings["ProductName"] == "Brassmoor"
+        assert strings["ProductVersion"] == strings["FileVersion"] == os.environ["BRASSMOOR_VERSION"]
+        assert strings["FileDescription"] == DESCRIPTIONS[program]
+        assert strings["OriginalFilename"] == program
+        assert strings["LegalCopyright"].startswith("Copyright (C) ")
+        assert strings["CompanyName"] == "The Brassmoor developers"
+
+
+def start_from_shortcut(prefix, name, display, extra=()):
+    link = shortcut(prefix, name)
+    return prefix.start([link.target, *link.arguments.split(), *extra], display=display,
+                        cwd=prefix.unix(link.working_dir))
+
+
+def test_installed_launcher_plays_a_practice_game_and_leaves_no_server(prefix, xserver):
+    assert udp_listeners(40123) == []
+    launcher = start_from_shortcut(prefix, "Brassmoor.lnk", xserver.name)
+    try:
+        wait_for(lambda: "others: 6" in (xserver.title() or "") or launcher.poll() is not None, timeout=90,
+                 what="the practice game's 6 simulated players in the title")
+        assert "others: 6" in (xserver.title() or ""), output_of(launcher)
+        assert udp_listeners(40123), "the practice server is not listening"
+        xserver.request_close()
+        assert launcher.wait(timeout=60) == 0, output_of(launcher)
+        # wineserver holds the sockets: give it a moment to close those of a process that has ended.
+        wait_for(lambda: udp_listeners(40123) == [], timeout=10, what="nothing listening on UDP 40123")
+        assert "practice game against 6 simulated players" in output_of(launcher)
+    finally:
+        if launcher.poll() is None:
+            launcher.kill()
+            launcher.wait()
+
+
+def test_installed_launcher_lists_and_joins_a_running_server(prefix, xserver):
+    server = prefix.start([prefix.unix(INSTALL_FOLDER + "\\brassmoor-server.exe"), "--bots", "3"],
+                          display=xserver.name)
+    launcher = None
+    try:
+        wait_for(lambda: "listening on" in output_of(server) or server.poll() is not None, timeout=60,
+                 what="the server to start")
+        assert server.poll() is None, output_of(server)
+        listing = prefix.run(prefix.unix(INSTALL_FOLDER + "\\brassmoor-play.exe"), "--list", display=xserver.name)
+        lines = listing.stdout.decode("utf-8", "replace").splitlines()
+        found = [line for line in lines if line.startswith("127.0.0.1 ")]
+        assert listing.returncode == 0 and len(found) == 1, lines
+        assert "bots=3" in found[0] and f"version={os.environ['BRASSMOOR_VERSION']}" in found[0], found
+
+        launcher = start_from_shortcut(prefix, "Brassmoor.lnk", xserver.name)
+        wait_for(lambda: "others: 3" in (xserver.title() or "") or launcher.poll() is not None, timeout=90,
+                 what="the running server's 3 simulated players in the title")
+        assert "others: 3" in (xserver.title() or ""), output_of(launcher)
+        assert "joining 127.0.0.1" in output_of(launcher)
+        xserver.request_close()
+        assert launcher.wait(timeout=60) == 0, output_of(launcher)
+    finally:
+        for process in (launcher, server):
+            if process is not None and process.poll() is None:
+                process.kill()
+                process.wait()
+
+
+def test_silent_uninstall_takes_away_everything_it_made(prefix):
+    """Last: the installation is gone after it."""
+    hosting = ["brassmoor-server.exe", "brassmoor-play.exe"]
+    before = prefix.netsh_commands()
+    prefix.run(prefix.unix(INSTALL_FOLDER + "\\uninstall.exe"), "/S")
+    # The uninstaller returns at once and finishes from a copy of itself.
+    wait_for(lambda: not os.path.exists(prefix.unix(INSTALL_FOLDER)), timeout=60, what="the folder to go")
+    wait_for(lambda: not brassmoor_entries(prefix), timeout=30, interval=1, what="the uninstall entry to go")
+    assert not os.path.exists(prefix.unix(MENU_FOLDER))
+    assert prefix.netsh_commands() == before + [delete_rule(INSTALL_FOLDER, program) for program in hosting]

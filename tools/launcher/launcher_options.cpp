@@ -1,0 +1,93 @@
+// brassmoor-play's command line.
+#include "launcher_options.h"
+
+#include <optional>
+#include <string_view>
+
+#include "ipv4_endpoint.h"
+#include "option_values.h"
+
+namespace brassmoor {
+
+namespace {
+
+// The same bound as the server's --bots.
+constexpr std::uint32_t MostHostedBots = 10000;
+
+LauncherOptionsResult failure(std::string message) {
+    return LauncherOptionsResult{CommandLineAction::Error, {}, std::move(message)};
+}
+
+}  // namespace
+
+LauncherOptionsResult parseLauncherOptions(std::span<const char* const> args) {
+    LauncherOptionsResult result{informationRequested(args), {}, {}};
+    if (result.action != CommandLineAction::Run) return result;
+    LauncherOptions& options = result.options;
+    bool modeGiven = false;
+    bool botsGiven = false;
+    auto takeMode = [&](LaunchMode mode) {
+        if (modeGiven) return false;
+        options.mode = mode;
+        modeGiven = true;
+        return true;
+    };
+
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        auto [name, value] = splitOptionArgument(arg);
+        if (name == "--host" || name == "--list") {
+            if (value) return failure(std::string(name) + " takes no value");
+            if (!takeMode(name == "--host" ? LaunchMode::Host : LaunchMode::List)) {
+                return failure("give one of ADDRESS, --host and --list, not " + quoted(arg) + " as well");
+            }
+        } else if (name == "--bots") {
+            if (!value) {
+                if (i + 1 >= args.size()) return failure("--bots needs a value");
+                value = std::string_view(args[++i]);
+            }
+            const std::optional<std::uint64_t> bots = parseWhole(*value);
+            if (!bots || *bots > MostHostedBots) {
+                return failure("--bots needs a whole number from 0 to 10000, not " + quoted(*value));
+            }
+            options.bots = static_cast<std::uint32_t>(*bots);
+            botsGiven = true;
+        } else if (arg.starts_with("-")) {
+            return failure("unknown option " + quoted(name));
+        } else {
+            std::uint32_t address = 0;
+            if (!parseIpv4Address(arg, address)) {
+                return failure(quoted(arg) + " is not an IPv4 address such as 192.168.1.20");
+            }
+            if (!takeMode(LaunchMode::Join)) {
+                return failure("give one of ADDRESS, --host and --list, not " + quoted(arg) + " as well");
+            }
+            options.address = std::string(arg);
+        }
+    }
+    if (botsGiven && options.mode != LaunchMode::Host) return failure("--bots goes with --host");
+    return result;
+}
+
+std::string launcherUsageText() {
+    return "Usage: brassmoor-play [ADDRESS | --host [--bots N] | --list]\n"
+           "Starts Brassmoor. Without an argument it looks for games on this computer and on the local\n"
+           "networks for about a second and joins the one with the most players; when there is none, it\n"
+           "starts a practice game against 6 simulated players that only this computer can join.\n"
+           "\n"
+           "  ADDRESS      join the game at this IPv4 address, as 'brassmoor ADDRESS' does\n"
+           "  --host       host a LAN game: a server on every network of this computer (UDP 40123)\n"
+           "               and the game joining it; prints the addresses other players can use\n"
+           "  --bots N     with --host: simulated players in the hosted game, 0 to 10000 (default 0)\n"
+           "  --list       print the games found, one a line (address, players, clients, simulated\n"
+           "               players, the cap on clients, version), and exit\n"
+           "  --help       print this and exit\n"
+           "  --version    print the version and exit\n"
+           "\n"
+           "The game program (brassmoor) is looked for beside this program, then on PATH; its output\n"
+           "passes through and its exit status is this program's. A game hosted here (practice or\n"
+           "LAN) runs in this program and stops when the game's window closes or this program is\n"
+           "stopped (Ctrl-C).\n";
+}
+
+}  // namespace brassmoor

@@ -1,0 +1,40 @@
+// brassmoor-play's command line: which game to play, parsed into plain values.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "program_entry.h"
+
+namespace brassmoor {
+
+inline constexpr std::uint32_t PracticeBots = 6;
+inline constexpr std::uint32_t DefaultHostedBots = 0;
+
+enum class LaunchMode {
+    FindOrPractice,  // join the busiest game found, or start a practice game
+    Join,            // join the server at `address`
+    Host,            // host a LAN game with `bots` simulated players and join it
+    List,            // print the games found and exit
+};
+
+struct LauncherOptions {
+    LaunchMode mode = LaunchMode::FindOrPractice;
+    std::string address;  // with Join: a dotted-decimal IPv4 address
+    std::uint32_t bots = DefaultHostedBots;
+};
+
+struct LauncherOptionsResult {
+    CommandLineAction action;  // Run: launch with these options
+    LauncherOptions options;
+    std::string error;  // one line, without the program name or a newline
+};
+
+// `args` is the whole argv, program name first.
+LauncherOptionsResult parseLauncherOptions(std::span<const char* const> args);
+
+// The text printed for --help, ending in a newline.
+std::string launcherUsageText();
+
+}  // namespace brassmoor

@@ -1,0 +1,180 @@
+// brassmoor-play: finds a game on this computer or the LAN and joins it, or hosts a practice or LAN
+// game in its own process, and runs the game program against it.
+#include <cstdio>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "client_process.h"
+#include "found_servers.h"
+#include "ipv4_endpoint.h"
+#include "launcher_options.h"
+#include "line_output.h"
+#include "local_networks.h"
+#include "program_entry.h"
+#include "server_loop.h"
+#include "server_search.h"
+#include "stop_request.h"
+
+namespace brassmoor {
+namespace {
+
+constexpr const char* Program = "brassmoor-play";
+// How long each look at the game waits while no server runs here.
+constexpr int WatchMilliseconds = 50;
+// How long a server step may wait, so that the game's end is noticed soon.
+constexpr int ServerStepMilliseconds = 20;
+// How long the game gets to end when asked before it is ended for good.
+constexpr int ClientGraceMilliseconds = 3000;
+
+int fail(const std::string& message, int status = 1) {
+    std::fprintf(stderr, "%s: %s\n", Program, message.c_str());
+    return status;
+}
+
+// Runs the game against `address`, serving `server` meanwhile when there is one, until the game ends
+// (its status) or this program is asked to stop (0, once the game has been ended).
+int playAgainst(const ClientProgram& program, const std::string& address, Server* server) {
+    ClientProcess client;
+    std::string error;
+    if (!startClient(program, address, client, error)) {
+        if (server != nullptr) closeServer(*server);
+        return fail(error);
+    }
+    std::optional<int> status;
+    while (!status) {
+        if (stopRequest() != 0) {
+            stopClient(client, ClientGraceMilliseconds);
+            std::printf("stopping on signal %d\n", stopRequest());
+            status = 0;
+            break;
+        }
+        if (server != nullptr) {
+            if (!serveOnce(*server, ServerStepMilliseconds)) {
+                // The game would go on against a server that no longer answers: say so and end both.
+                std::fprintf(stderr, "%s: the game's server stopped: waiting for datagrams failed\n", Program);
+                stopClient(client, ClientGraceMilliseconds);
+                closeServer(*server);
+                return 1;
+            }
+            status = clientExitStatus(client, 0);
+        } else {
+            status = clientExitStatus(client, WatchMilliseconds);
+        }
+    }
+    if (server != nullptr) closeServer(*server);
+    return *status;
+}
+
+int hostAndPlay(const ClientProgram& program, const ServerOptions& options, std::FILE* log,
+                const std::string& cannotStart) {
+    Server server;
+    std::string error;
+    if (!openServer(options, log, server, error)) return fail(cannotStart + " (" + error + ")");
+    return playAgainst(program, "127.0.0.1", &server);
+}
+
+std::optional<SearchResult> search() {
+    SearchResult result = searchForServers();
+    if (!result.ok) {
+        fail("cannot look for games: " + result.error);
+        return std::nullopt;
+    }
+    return result;
+}
+
+int listGames() {
+    const std::optional<SearchResult> result = search();
+    if (!result) return 1;
+    if (result->found.empty()) {
+        std::printf("no Brassmoor game answered on this computer or the local networks\n");
+    }
+    for (const FoundServer& server : result->found) std::printf("%s\n", describeServer(server).c_str());
+    return 0;
+}
+
+int findOrPractice(const ClientProgram& program) {
+    const std::optional<SearchResult> result = search();
+    if (!result) return 1;
+    if (stopRequest() != 0) return 0;
+    if (const FoundServer* busiest = busiestServer(result->found)) {
+        std::printf("joining %s\n", describeServer(*busiest).c_str());
+        for (const FoundServer& other : result->found) {
+            if (&other != busiest) std::printf("also found %s\n", describeServer(other).c_str());
+        }
+        return playAgainst(program, formatIpv4Address(busiest->from.address), nullptr);
+    }
+    std::printf("no game found: starting a practice game against %u simulated players on this computer\n",
+                PracticeBots);
+    ServerOptions practice;
+    practice.bindAddress = "127.0.0.1";  // a practice game: nobody else can join it
+    practice.port = GamePort;
+    practice.bots = PracticeBots;
+    return hostAndPlay(program, practice, nullptr,
+                       "cannot start a practice game: UDP port 40123 on 127.0.0.1 is taken by a program "
+                       "that does not answer as a Brassmoor server");
+}
+
+int hostLanGame(const ClientProgram& program, std::uint32_t bots) {
+    ServerOptions hosted;
+    hosted.bindAddress = "0.0.0.0";
+    hosted.port = GamePort;
+    hosted.bots = bots;
+    std::string addresses;
+    for (const LocalNetwork& network : localNetworks()) {
+        addresses += (addresses.empty() ? "" : ", ") + formatIpv4Address(network.address);
+    }
+    Server server;
+    std::string error;
+    if (!openServer(hosted, stdout, server, error)) {
+        return fail("cannot host a game on UDP port 40123 (" + error +
+                    "); if a game already runs on this computer, join it with 'brassmoor-play'");
+    }
+    if (addresses.empty()) {
+        std::printf("hosting a game with %u simulated players; this computer has no network address, so "
+                    "only it can join\n",
+                    bots);
+    } else {
+        std::printf("hosting a LAN game with %u simulated players: other players run 'brassmoor-play' (it "
+                    "finds this game) or join one of these addresses: %s\n",
+                    bots, addresses.c_str());
+    }
+    return playAgainst(program, "127.0.0.1", &server);
+}
+
+int run(const LauncherOptions& options) {
+    if (!installStopHandlers()) return fail("cannot install signal handlers: " + stopHandlerError());
+    if (options.mode == LaunchMode::List) return listGames();
+
+    // Looked for before anything starts, so that a missing game never leaves a server behind.
+    const std::optional<ClientProgram> program = findClientProgram();
+    if (!program) return fail("cannot find the game program (brassmoor) beside this program or on PATH");
+
+    switch (options.mode) {
+        case LaunchMode::Join:
+            return playAgainst(*program, options.address, nullptr);
+        case LaunchMode::Host:
+            return hostLanGame(*program, options.bots);
+        case LaunchMode::FindOrPractice:
+        case LaunchMode::List:
+            break;
+    }
+    return findOrPractice(*program);
+}
+
+}  // namespace
+}  // namespace brassmoor
+
+int main(int argc, char** argv) {
+    // One line at a time, so that the lines and the game's own interleave as they happen.
+    brassmoor::makeLineBuffered(stdout);
+    const char* const* args = argv;
+    const brassmoor::LauncherOptionsResult parsed =
+        brassmoor::parseLauncherOptions(std::span<const char* const>(args, static_cast<std::size_t>(argc)));
+    if (const std::optional<int> status = brassmoor::answerCommandLine(brassmoor::Program, parsed.action,
+                                                                       parsed.error, brassmoor::launcherUsageText())) {
+        return *status;
+    }
+    return brassmoor::run(parsed.options);
+}
