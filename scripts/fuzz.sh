@@ -4,6 +4,8 @@
 #   snapshot  received bytes through snapshot acceptance, decoding and the peer-table drain (client)
 #   server    scripted datagrams, clock steps, ticks and forgetting through pose acceptance and the
 #             client registry (server)
+#   selection worlds of players, NaN and ties included, through the grid that chooses each client's
+#             nearest players, against looking at every player (server)
 #   info      received bytes through the server's info-query answers and a search's answer collection
 #   capture   bytes as a pcap file through the replayer's reader (a third of SECONDS: a small parser)
 # Usage: scripts/fuzz.sh [SECONDS]   (each target this long, default 60; $BUILD_DIR overrides build-fuzz/)
@@ -28,7 +30,7 @@ esac
 "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DBRASSMOOR_FUZZ=ON >/dev/null
-cmake --build "$build_dir" -j2 --target snapshot_fuzz server_fuzz info_fuzz capture_fuzz
+cmake --build "$build_dir" -j2 --target snapshot_fuzz server_fuzz info_fuzz capture_fuzz selection_fuzz
 
 # Inputs found before there were two targets belong to the snapshot target.
 if [ -d "$build_dir/corpus" ] && [ ! -e "$build_dir/corpus-snapshot" ]; then
@@ -54,6 +56,7 @@ run_target snapshot "$root/tests/fuzz/corpus" "$seconds" "$root/tests/fuzz/snaps
 run_target server "$root/tests/fuzz/server_corpus" "$seconds" "$root/tests/fuzz/server.dict"
 run_target info "$root/tests/fuzz/info_corpus" "$seconds" "$root/tests/fuzz/info.dict"
 run_target capture "$root/tests/fuzz/capture_corpus" "$(( seconds >= 3 ? seconds / 3 : 1 ))"
+run_target selection "$root/tests/fuzz/selection_corpus" "$seconds"
 
 if [ "${#failed[@]}" -gt 0 ]; then
   echo "fuzz.sh: ${failed[*]} failed; the input is in $build_dir/<target>-crash-*" >&2

@@ -26,12 +26,13 @@ TEST(ServerOptionsParsing, NoArgumentsGiveTheDefaults) {
     EXPECT_EQ(result.options.seed, 1u);
     EXPECT_EQ(result.options.maxClients, 64u);
     EXPECT_EQ(result.options.statusSeconds, 5.0);
+    EXPECT_EQ(result.options.maxEntries, 204u);
 }
 
 TEST(ServerOptionsParsing, TakesEveryOptionWithSeparateValues) {
     const OptionsResult result = parse({"--bind", "127.0.0.1", "--port", "5000", "--rate", "20", "--bots",
                                         "7", "--timeout", "2.5", "--seed", "18446744073709551615", "--arena",
-                                        "15", "--max-clients", "1000", "--status", "0.25"});
+                                        "15", "--max-clients", "4000", "--status", "0.25", "--max-entries", "73"});
     ASSERT_EQ(result.action, CommandLineAction::Run) << result.error;
     EXPECT_EQ(result.options.bindAddress, "127.0.0.1");
     EXPECT_EQ(result.options.port, 5000);
@@ -40,8 +41,9 @@ TEST(ServerOptionsParsing, TakesEveryOptionWithSeparateValues) {
     EXPECT_EQ(result.options.timeoutSeconds, 2.5);
     EXPECT_EQ(result.options.seed, 18446744073709551615u);
     EXPECT_EQ(result.options.arena, 15.0f);
-    EXPECT_EQ(result.options.maxClients, 1000u);
+    EXPECT_EQ(result.options.maxClients, 4000u);
     EXPECT_EQ(result.options.statusSeconds, 0.25);
+    EXPECT_EQ(result.options.maxEntries, 73u);
 }
 
 TEST(ServerOptionsParsing, TakesValuesAfterAnEqualsSign) {
@@ -84,7 +86,7 @@ TEST(ServerOptionsParsing, VersionLineCarriesTheProjectVersion) {
 TEST(ServerOptionsParsing, UsageNamesEveryOption) {
     const std::string usage = serverUsageText();
     for (const char* name : {"--bind", "--port", "--rate", "--bots", "--timeout", "--seed", "--arena",
-                             "--max-clients", "--status", "--help", "--version"}) {
+                             "--max-clients", "--max-entries", "--status", "--help", "--version"}) {
         EXPECT_NE(usage.find(name), std::string::npos) << name;
     }
 }
@@ -130,7 +132,9 @@ TEST(ServerOptionsErrors, BadValuesAreRefusedWithAMessageNamingTheOption) {
         {{"--bind", "01.2.3.4"}, "--bind"},
         {{"--bind", "1..2.3"}, "--bind"},
         {{"--max-clients", "0"}, "--max-clients"},
-        {{"--max-clients", "1001"}, "--max-clients"},
+        {{"--max-clients", "4001"}, "--max-clients"},
+        {{"--max-entries", "0"}, "--max-entries"},
+        {{"--max-entries", "205"}, "--max-entries"},
         {{"--max-clients", "-3"}, "--max-clients"},
         {{"--max-clients", "2.5"}, "--max-clients"},
         {{"--max-clients", "many"}, "'many'"},

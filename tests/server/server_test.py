@@ -257,7 +257,7 @@ def test_no_answer_is_longer_than_its_query(start_server, client):
             assert len(answer) <= length
             assert length >= QUERY_SIZE
     # Each length is heard once; 40 of them were long enough to be answered. The allowance holds 50.
-    server.wait_for_line(r"queries=40 queries-refused=0$")
+    server.wait_for_line(r"queries=40 queries-refused=0 ")
 
 
 def test_a_burst_of_queries_is_answered_at_most_at_the_cap(start_server, client):
@@ -275,3 +275,58 @@ def test_a_burst_of_queries_is_answered_at_most_at_the_cap(start_server, client)
     # The server counts what it sent, and the rest of what the kernel let through as refused.
     assert f" queries={len(answers)} " in final
     assert int(re.search(r"queries-refused=(\d+)", final).group(1)) >= 1
+
+
+def test_max_entries_lists_only_the_nearest_players(start_server):
+    server = start_server("--max-entries", "4")
+    # Eleven clients in a row along x; the one at x = 3 must be sent the four nearest others, those
+    # at x = 1, 2, 4 and 5 (x = 0 and 6 are three away).
+    sockets = []
+    try:
+        for x in range(11):
+            s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            s.bind(("127.0.0.1", 0))
+            sockets.append(s)
+        ids = [exchange(s, server.port, pose_bytes(float(x), 0.0, 1.7, 0.0, 0.0))[0] for x, s in enumerate(sockets)]
+        receiver = sockets[3]
+        end = time.monotonic() + DEADLINE
+        while True:
+            drain(receiver)
+            for x, s in enumerate(sockets):
+                s.sendto(pose_bytes(float(x), 0.0, 1.7, 0.0, 0.0), ("127.0.0.1", server.port))
+            self_id, entries = exchange(receiver, server.port, pose_bytes(3.0, 0.0, 1.7, 0.0, 0.0))
+            if len(entries) == 4 or time.monotonic() > end:
+                break
+        assert self_id == ids[3]
+        assert sorted(entries) == sorted(ids[x] for x in (1, 2, 4, 5))
+    finally:
+        for s in sockets:
+            s.close()
+    assert server.stop() == 0
+
+
+def status_counts(line):
+    return {key: value for key, value in re.findall(r"([a-z0-9-]+)=(\S+)", line)}
+
+
+def test_datagrams_the_system_drops_are_counted(start_server, client):
+    server = start_server("--status", "0.2")
+    sent = 60000  # more than any receive queue the system grants holds while the server is stopped
+    os.kill(server.proc.pid, signal.SIGSTOP)
+    try:
+        for i in range(sent):
+            client.sendto(b"KV01\x09" + struct.pack("<I", i), ("127.0.0.1", server.port))
+    finally:
+        os.kill(server.proc.pid, signal.SIGCONT)
+    # Every datagram is either read (and dropped as not a pose) or dropped by the system.
+    end = time.monotonic() + DEADLINE
+    while True:
+        counts = status_counts(server.wait_for_line(r"^status ", after=len(server.seen)))
+        if int(counts["in"]) + int(counts["kernel-drops"]) == sent or time.monotonic() > end:
+            break
+    assert int(counts["kernel-drops"]) > 0
+    assert int(counts["in"]) == int(counts["dropped"]) > 0
+    assert int(counts["in"]) + int(counts["kernel-drops"]) == sent
+    line = server.wait_for_line(r"^listening ")
+    assert int(status_counts(line)["receive-buffer"]) > 0
+    assert server.stop() == 0

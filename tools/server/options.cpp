@@ -17,7 +17,7 @@ constexpr double MaxRate = 1000.0;
 constexpr std::uint32_t MaxBots = 10000;
 constexpr double MinTimeout = 0.1;
 constexpr double MaxTimeout = 86400.0;
-constexpr std::uint64_t MaxClientsLimit = 1000;
+constexpr std::uint64_t MaxClientsLimit = 4000;
 constexpr double MinStatusSeconds = 0.1;
 constexpr double MaxStatusSeconds = 86400.0;
 
@@ -60,8 +60,13 @@ std::string applyOption(std::string_view name, std::string_view value, ServerOpt
     } else if (name == "--max-clients") {
         auto n = parseWhole(value);
         if (!n || *n < 1 || *n > MaxClientsLimit)
-            return "--max-clients needs a whole number from 1 to 1000, not " + quoted(value);
+            return "--max-clients needs a whole number from 1 to 4000, not " + quoted(value);
         options.maxClients = static_cast<std::size_t>(*n);
+    } else if (name == "--max-entries") {
+        auto n = parseWhole(value);
+        if (!n || *n < 1 || *n > MaxSnapshotEntries)
+            return "--max-entries needs a whole number from 1 to 204, not " + quoted(value);
+        options.maxEntries = static_cast<std::size_t>(*n);
     } else if (name == "--status") {
         auto t = parseReal(value);
         if (!t || *t < MinStatusSeconds || *t > MaxStatusSeconds) {
@@ -82,7 +87,7 @@ std::string applyOption(std::string_view name, std::string_view value, ServerOpt
 bool takesValue(std::string_view name) {
     return name == "--bind" || name == "--port" || name == "--rate" || name == "--bots" ||
            name == "--timeout" || name == "--seed" || name == "--arena" || name == "--max-clients" ||
-           name == "--status" || name == "--capture";
+           name == "--max-entries" || name == "--status" || name == "--capture";
 }
 
 }  // namespace
@@ -124,11 +129,15 @@ std::string serverUsageText() {
            "  --rate HZ          snapshots per second to each client at most (default 30)\n"
            "  --bots N           simulated players walking about (default 0)\n"
            "  --timeout SEC      forget a client silent this long (default 5)\n"
-           "  --max-clients N    clients served at once, 1 to 1000; poses from further addresses\n"
+           "  --max-clients N    clients served at once, 1 to 4000; poses from further addresses\n"
            "                     are refused until one is forgotten (default 64)\n"
+           "  --max-entries N    players one snapshot lists at most, the nearest, 1 to 204\n"
+           "                     (default 204); 73 keep a snapshot within one 1500-byte frame\n"
            "  --seed N           seed for the simulated players' walks (default 1)\n"
            "  --arena UNITS      the simulated players keep within +-UNITS of the centre (default 60)\n"
-           "  --status SEC       seconds between status lines (default 5)\n"
+           "  --status SEC       seconds between status lines (default 5); each gives the counts\n"
+           "                     since the start, the tick times since the line before, and the\n"
+           "                     datagrams the system dropped for want of room in the queue\n"
            "  --capture FILE     write every datagram received and sent to FILE as pcap\n"
            "                     (Wireshark, tshark, brassmoor-replay read it)\n"
            "  --help             print this and exit\n"

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "net/datagram.h"
 #include "program_entry.h"
 #include "registry.h"
 
@@ -21,6 +22,9 @@ struct ServerOptions {
     float arena = 60.0f;          // bots wander within +-this many units of the centre
     // Clients served at once; a pose from a new address beyond this is refused.
     std::size_t maxClients = DefaultMaxClients;
+    // Entries one snapshot lists at most (the nearest players); fewer keep a snapshot inside one
+    // Ethernet frame.
+    std::size_t maxEntries = MaxSnapshotEntries;
     double statusSeconds = 5.0;  // between status lines
     std::string capturePath;     // every datagram received and sent goes there as pcap; empty: none
 };

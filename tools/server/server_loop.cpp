@@ -10,6 +10,7 @@
 #include "ipv4_endpoint.h"
 #include "monotonic_clock.h"
 #include "program_entry.h"
+#include "server_socket.h"
 #include "snapshot_builder.h"
 #include "socket_address.h"
 
@@ -17,7 +18,10 @@ namespace brassmoor {
 namespace {
 
 // At most this many datagrams are read per wake-up, so a flood cannot delay the snapshots.
-constexpr int MaxDatagramsPerWake = 1000;
+constexpr std::size_t MaxDatagramsPerWake = 1024;
+// After reading, the server pauses this long before it looks again (never past a tick), so that a
+// wake-up takes a batch of poses rather than one: poses wait for the tick anyway.
+constexpr double GatherSeconds = 0.001;
 // The bots catch up at most this much time in one tick (the longest tick at the lowest rate), so a
 // process that was stopped for a long while does not stall to replay it.
 constexpr double MaxBotStep = 10.0;
@@ -44,36 +48,65 @@ std::uint16_t saturatedU16(std::size_t value) {
     return static_cast<std::uint16_t>(std::min<std::size_t>(value, UINT16_MAX));
 }
 
-void receiveWaiting(Server& server) {
-    std::uint8_t buffer[ReceiveBufferSize];
-    for (int i = 0; i < MaxDatagramsPerWake; ++i) {
-        sockaddr_in from{};
-        const int length = receiveDatagramFrom(server.socket, buffer, static_cast<int>(sizeof buffer), from);
-        if (length < 0) return;  // nothing more queued, or an error that ends this wake-up's reading
-        const std::span<const std::uint8_t> bytes(buffer, static_cast<std::size_t>(length));
-        captureReceived(server.capture, server.local, toIpv4Endpoint(from), bytes);
-        const double now = monotonicSeconds();
-
-        std::array<std::uint8_t, InfoAnswerSize> answer{};
-        const QueryOutcome query =
-            takeInfoQuery(server.queryAllowance, server.counters, bytes, now, currentServerInfo(server), answer);
-        if (query == QueryOutcome::Answered) {
-            if (sendDatagram(server.socket, answer.data(), static_cast<int>(answer.size()), from) < 0) {
-                ++server.counters.sendFailures;
-            } else {
-                captureSent(server.capture, server.local, toIpv4Endpoint(from), answer);
-            }
-        }
-        if (query != QueryOutcome::NotAQuery) continue;
-
-        const ClientAddress address = toIpv4Endpoint(from);
-        const PoseResult result = acceptDatagram(server.registry, server.ids, server.counters, address, bytes, now);
-        // Refusals are not logged one by one: a flood of them would flood the log. The status line
-        // counts them.
-        if (result.outcome == PoseOutcome::Joined) {
-            logLine(server, "join id=%u from %s\n", result.clientId, formatIpv4Endpoint(address).c_str());
+void takeDatagram(Server& server, std::span<const std::uint8_t> bytes, const sockaddr_in& from, double now) {
+    captureReceived(server.capture, server.local, toIpv4Endpoint(from), bytes);
+    std::array<std::uint8_t, InfoAnswerSize> answer{};
+    const QueryOutcome query =
+        takeInfoQuery(server.queryAllowance, server.counters, bytes, now, currentServerInfo(server), answer);
+    if (query == QueryOutcome::Answered) {
+        if (sendDatagram(server.socket, answer.data(), static_cast<int>(answer.size()), from) < 0) {
+            ++server.counters.sendFailures;
+        } else {
+            captureSent(server.capture, server.local, toIpv4Endpoint(from), answer);
         }
     }
+    if (query != QueryOutcome::NotAQuery) return;
+
+    const ClientAddress address = toIpv4Endpoint(from);
+    const PoseResult result = acceptDatagram(server.registry, server.ids, server.counters, address, bytes, now);
+    // Refusals are not logged one by one: a flood of them would flood the log. The status line
+    // counts them.
+    if (result.outcome == PoseOutcome::Joined) {
+        logLine(server, "join id=%u from %s\n", result.clientId, formatIpv4Endpoint(address).c_str());
+    }
+}
+
+void receiveWaiting(Server& server) {
+    DatagramBatch& batch = server.incoming;
+    for (std::size_t taken = 0; taken < MaxDatagramsPerWake;) {
+        // Zero: nothing more queued; negative: an error that ends this wake-up's reading.
+        if (receiveBatch(server.socket, batch) <= 0) return;
+        const double now = monotonicSeconds();
+        for (std::size_t i = 0; i < batch.count; ++i) {
+            takeDatagram(server, std::span<const std::uint8_t>(batch.slot(i), static_cast<std::size_t>(batch.lengths[i])),
+                         batch.addresses[i], now);
+        }
+        taken += batch.count;
+        if (batch.count < DatagramBatchCapacity) return;  // the queue is empty: spare the call that says so
+    }
+}
+
+void sendQueuedSnapshots(Server& server) {
+    DatagramBatch& batch = server.outgoing;
+    const std::size_t refused = sendBatch(server.socket, batch);
+    server.counters.sendFailures += refused;
+    server.counters.datagramsOut += batch.count - refused;
+    if (server.capture != nullptr) {
+        for (std::size_t i = 0; i < batch.count; ++i) {
+            if (batch.refused[i]) continue;
+            captureSent(server.capture, server.local, toIpv4Endpoint(batch.addresses[i]),
+                        std::span<const std::uint8_t>(batch.slot(i), static_cast<std::size_t>(batch.lengths[i])));
+        }
+    }
+    batch.count = 0;
+}
+
+void readSystemDrops(Server& server) {
+    const std::optional<std::uint32_t> reading = systemDropCount(server.socket);
+    if (!reading) return;
+    // Unsigned arithmetic carries the count across the system's wrap at 2^32.
+    server.systemDrops = server.systemDrops.value_or(0) + static_cast<std::uint32_t>(*reading - server.lastDropReading);
+    server.lastDropReading = *reading;
 }
 
 void tick(Server& server, double now) {
@@ -84,35 +117,48 @@ void tick(Server& server, double now) {
         logLine(server, "leave id=%u (silent)\n", gone.id);
     }
 
-    gatherPlayers(server.registry, server.bots, server.players);
-    std::uint8_t datagram[ReceiveBufferSize];
+    prepareSnapshots(server.registry, server.bots, server.snapshots);
+    DatagramBatch& batch = server.outgoing;
+    batch.count = 0;
     for (Client& client : server.registry.clients) {
         // A client is sent only what its poses have earned, so forged poses cannot buy a stream.
         if (!spendSnapshotCredit(client, server.counters)) continue;
-        const std::size_t size = buildSnapshotFor(server.players, client.id, server.scratch, datagram);
+        const std::size_t size =
+            writeSnapshotFor(server.snapshots, client.id, server.options.maxEntries,
+                             std::span<std::uint8_t>(batch.slot(batch.count), ReceiveBufferSize));
         if (size == 0) continue;
-        if (sendDatagram(server.socket, datagram, static_cast<int>(size), toSocketAddress(client.address)) < 0) {
-            ++server.counters.sendFailures;
-        } else {
-            ++server.counters.datagramsOut;
-            captureSent(server.capture, server.local, client.address, std::span<const std::uint8_t>(datagram, size));
-        }
+        batch.lengths[batch.count] = static_cast<int>(size);
+        batch.addresses[batch.count] = toSocketAddress(client.address);
+        if (++batch.count == DatagramBatchCapacity) sendQueuedSnapshots(server);
     }
+    sendQueuedSnapshots(server);
+    readSystemDrops(server);
 }
 
-void logStatus(const Server& server) {
+double milliseconds(double seconds) {
+    return seconds * 1000.0;
+}
+
+void logStatus(Server& server) {
+    readSystemDrops(server);
     const std::size_t clients = server.registry.clients.size();
     const std::size_t bots = server.bots.bots.size();
     const TrafficCounters& counters = server.counters;
+    const std::string drops = server.systemDrops ? std::to_string(*server.systemDrops) : "unknown";
     logLine(server,
             "status players=%zu clients=%zu bots=%zu in=%llu out=%llu dropped=%llu send-failures=%llu "
-            "refused=%llu withheld=%llu queries=%llu queries-refused=%llu\n",
+            "refused=%llu withheld=%llu queries=%llu queries-refused=%llu tick-p50-ms=%.3f tick-p99-ms=%.3f "
+            "tick-max-ms=%.3f kernel-drops=%s\n",
             clients + bots, clients, bots, static_cast<unsigned long long>(counters.datagramsIn),
             static_cast<unsigned long long>(counters.datagramsOut), static_cast<unsigned long long>(counters.dropped),
             static_cast<unsigned long long>(counters.sendFailures), static_cast<unsigned long long>(counters.refused),
             static_cast<unsigned long long>(counters.withheld),
             static_cast<unsigned long long>(counters.queriesAnswered),
-            static_cast<unsigned long long>(counters.queriesRefused));
+            static_cast<unsigned long long>(counters.queriesRefused),
+            milliseconds(durationPercentile(server.tickTimes, 0.5)),
+            milliseconds(durationPercentile(server.tickTimes, 0.99)), milliseconds(server.tickTimes.longest),
+            drops.c_str());
+    clearDurations(server.tickTimes);
 }
 
 }  // namespace
@@ -148,6 +194,7 @@ bool openServer(const ServerOptions& options, std::FILE* log, Server& server, st
         return false;
     }
     makeNonBlocking(server.socket);
+    server.receiveBufferBytes = enlargeReceiveBuffer(server.socket, WantedReceiveBufferBytes);
     if (!bindUdpSocket(server.socket, local)) {
         error = "cannot listen on " + options.bindAddress + ":" + std::to_string(options.port) + ": " +
                 lastSocketError();
@@ -163,9 +210,15 @@ bool openServer(const ServerOptions& options, std::FILE* log, Server& server, st
     server.registry.maxClients = options.maxClients;
     server.instance = drawInstance();
     server.bots = makeBots(options.bots, options.seed, server.ids, options.arena);
-    logLine(server, "listening on %s:%u rate=%g bots=%u timeout=%g seed=%llu max-clients=%zu\n",
+    readSystemDrops(server);
+    const std::string receiveBuffer =
+        server.receiveBufferBytes ? std::to_string(*server.receiveBufferBytes) : "unknown";
+    logLine(server,
+            "listening on %s:%u rate=%g bots=%u timeout=%g seed=%llu max-clients=%zu max-entries=%zu "
+            "receive-buffer=%s\n",
             options.bindAddress.c_str(), unsigned{options.port}, options.rate, options.bots, options.timeoutSeconds,
-            static_cast<unsigned long long>(options.seed), options.maxClients);
+            static_cast<unsigned long long>(options.seed), options.maxClients, options.maxEntries,
+            receiveBuffer.c_str());
 
     const double start = monotonicSeconds();
     server.lastBotStep = start;
@@ -181,6 +234,7 @@ bool serveOnce(Server& server, int maxWaitMilliseconds) {
     const double now = monotonicSeconds();
     if (now >= server.nextTick) {
         tick(server, now);
+        recordDuration(server.tickTimes, monotonicSeconds() - now);
         server.nextTick += period;
         if (server.nextTick <= now) server.nextTick = now + period;  // fell behind: skip the missed ticks
     }
@@ -195,7 +249,11 @@ bool serveOnce(Server& server, int maxWaitMilliseconds) {
         wait <= 0.0 ? 0 : static_cast<int>(std::min(std::ceil(wait * 1000.0), static_cast<double>(maxWaitMilliseconds)));
     bool readable[1] = {false};
     const int ready = waitForDatagrams(std::span<const SocketHandle>(&server.socket, 1), waitMilliseconds, readable);
-    if (ready > 0) receiveWaiting(server);
+    if (ready > 0) {
+        receiveWaiting(server);
+        const double untilDue = std::min(server.nextTick, server.nextStatus) - monotonicSeconds();
+        pauseToGatherDatagrams(std::min({GatherSeconds, untilDue, maxWaitMilliseconds / 1000.0}));
+    }
     return ready >= 0;
 }
 

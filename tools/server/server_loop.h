@@ -6,16 +6,20 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "bots.h"
 #include "capture_file.h"
+#include "duration_histogram.h"
 #include "info_answers.h"
 #include "net/datagram.h"
 #include "net/socket_layer.h"
 #include "options.h"
 #include "registry.h"
+#include "server_socket.h"
+#include "snapshot_builder.h"
 
 namespace brassmoor {
 
@@ -29,14 +33,21 @@ struct Server {
     CaptureFile* capture = nullptr;  // where every datagram received and sent is written; null: nowhere
     SocketHandle socket = InvalidSocketHandle;
     Ipv4Endpoint local;  // the address and port the socket is bound to
+    std::optional<int> receiveBufferBytes;  // the receive queue the system granted, when it says
     IdSource ids;
     BotWorld bots;
     ClientRegistry registry;
     TrafficCounters counters;
     QueryAllowance queryAllowance;
     std::uint32_t instance = 0;  // told in info answers, drawn at random when the server opens
-    std::vector<SnapshotEntry> players;
-    std::vector<SnapshotEntry> scratch;
+    SnapshotWork snapshots;
+    DatagramBatch incoming;
+    DatagramBatch outgoing;
+    DurationHistogram tickTimes;  // since the last status line
+    // Datagrams the system dropped on the socket since it opened, where it says; its own count
+    // wraps at 2^32, so it is read every tick and the steps added up here.
+    std::optional<std::uint64_t> systemDrops;
+    std::uint32_t lastDropReading = 0;
     double lastBotStep = 0.0;
     double nextTick = 0.0;
     double nextStatus = 0.0;
@@ -47,7 +58,8 @@ struct Server {
 bool openServer(const ServerOptions& options, std::FILE* log, Server& server, std::string& error);
 
 // One wake-up: ticks and logs the status when they are due, then waits for datagrams until the next
-// is due (at most `maxWaitMilliseconds`) and reads what came. False when waiting failed; it would
+// is due (at most `maxWaitMilliseconds`), reads what came, and pauses a millisecond (never past a
+// tick or the wait) so that the next wake-up reads many datagrams at once. False when waiting failed; it would
 // fail again at once, so the caller should close the server.
 bool serveOnce(Server& server, int maxWaitMilliseconds = MaxServerWaitMilliseconds);
 

@@ -2,8 +2,9 @@
 #include "snapshot_builder.h"
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
+#include <cstring>
+
+#include "net/wire_bytes.h"
 
 namespace brassmoor {
 
@@ -36,13 +37,8 @@ void selectSnapshotEntries(std::span<const SnapshotEntry> players, std::uint32_t
     }
     if (chosen.size() <= maxEntries) return;
 
-    // Poses are relayed as received, so a coordinate may be NaN or infinite: such a player counts as
-    // the farthest of all, which also keeps the ordering below a strict weak one.
     auto distanceSquared = [&](const SnapshotEntry& e) {
-        const float dx = e.state.x - centreX;
-        const float dy = e.state.y - centreY;
-        const float d = dx * dx + dy * dy;
-        return std::isnan(d) ? std::numeric_limits<float>::infinity() : d;
+        return snapshotDistanceSquared(e.state.x, e.state.y, centreX, centreY);
     };
     auto nearer = [&](const SnapshotEntry& a, const SnapshotEntry& b) {
         const float da = distanceSquared(a);
@@ -60,6 +56,35 @@ std::size_t buildSnapshotFor(std::span<const SnapshotEntry> players, std::uint32
                              std::vector<SnapshotEntry>& scratch, std::span<std::uint8_t> out) {
     selectSnapshotEntries(players, receiverId, scratch);
     return encodeSnapshotDatagram(receiverId, scratch, out);
+}
+
+void prepareSnapshots(const ClientRegistry& registry, const BotWorld& bots, SnapshotWork& work) {
+    gatherPlayers(registry, bots, work.players);
+    buildPlayerGrid(work.players, work.grid);
+    work.everyEntry.resize(SnapshotHeaderSize + SnapshotEntrySize * work.players.size());
+    work.everyEntry.resize(encodeSnapshotDatagram(0, work.players, work.everyEntry));
+}
+
+std::size_t writeSnapshotFor(SnapshotWork& work, std::uint32_t receiverId, std::size_t maxEntries,
+                             std::span<std::uint8_t> out) {
+    chooseNearestPlayers(work.grid, work.players, receiverId, maxEntries, work.nearest);
+    const std::vector<std::uint32_t>& chosen = work.nearest.chosen;
+    if (work.everyEntry.empty()) {
+        work.chosen.clear();
+        for (const std::uint32_t index : chosen)
+            work.chosen.push_back(work.players[index]);
+        return encodeSnapshotDatagram(receiverId, work.chosen, out);
+    }
+    // The header as the encoder writes it, then the chosen entries copied byte for byte.
+    const std::size_t size = SnapshotHeaderSize + SnapshotEntrySize * chosen.size();
+    if (out.size() < size || encodeSnapshotDatagram(receiverId, {}, out) == 0) return 0;
+    putU16(out.data() + SnapshotHeaderSize - 2, static_cast<std::uint16_t>(chosen.size()));  // peerCount
+    std::uint8_t* at = out.data() + SnapshotHeaderSize;
+    for (const std::uint32_t index : chosen) {
+        std::memcpy(at, work.everyEntry.data() + SnapshotHeaderSize + SnapshotEntrySize * index, SnapshotEntrySize);
+        at += SnapshotEntrySize;
+    }
+    return size;
 }
 
 }  // namespace brassmoor

@@ -1,0 +1,141 @@
+// brassmoor-reflector: the bare baseline for the server at scale. It answers every datagram at once
+// with one fixed snapshot (only selfId changes, so that each client sees an id of its own) and does
+// nothing else: no table, no ticks, no choice of players. What the machine allows a server to do.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+#include <vector>
+
+#include "ipv4_endpoint.h"
+#include "line_output.h"
+#include "net/datagram.h"
+#include "option_values.h"
+#include "program_entry.h"
+#include "socket_address.h"
+#include "stop_request.h"
+
+namespace brassmoor {
+namespace {
+
+struct ReflectorOptions {
+    std::uint32_t bindAddress = 0x7F000001;
+    std::uint16_t port = 40123;
+    std::size_t entries = MaxSnapshotEntries;
+};
+
+struct ParsedReflectorOptions {
+    CommandLineAction action;
+    ReflectorOptions options;
+    std::string error;
+};
+
+ParsedReflectorOptions parseOptions(std::span<const char* const> args) {
+    ParsedReflectorOptions result{informationRequested(args), {}, {}};
+    if (result.action != CommandLineAction::Run) return result;
+    auto failure = [](std::string message) { return ParsedReflectorOptions{CommandLineAction::Error, {}, message}; };
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        auto [name, value] = splitOptionArgument(args[i]);
+        if (name != "--bind" && name != "--port" && name != "--entries") {
+            return failure(std::string_view(args[i]).starts_with("-") ? "unknown option " + quoted(name)
+                                                                       : "unexpected argument " + quoted(args[i]));
+        }
+        if (!value) {
+            if (i + 1 >= args.size()) return failure(std::string(name) + " needs a value");
+            value = std::string_view(args[++i]);
+        }
+        if (name == "--bind") {
+            if (!parseIpv4Address(*value, result.options.bindAddress))
+                return failure("--bind needs an IPv4 address, not " + quoted(*value));
+        } else if (name == "--port") {
+            const auto n = parseWhole(*value);
+            if (!n || *n < 1 || *n > 65535) return failure("--port needs a whole number from 1 to 65535, not " + quoted(*value));
+            result.options.port = static_cast<std::uint16_t>(*n);
+        } else {
+            const auto n = parseWhole(*value);
+            if (!n || *n > MaxSnapshotEntries)
+                return failure("--entries needs a whole number from 0 to 204, not " + quoted(*value));
+            result.options.entries = static_cast<std::size_t>(*n);
+        }
+    }
+    return result;
+}
+
+const char* const Usage =
+    "Usage: brassmoor-reflector [options]\n"
+    "Answers every datagram at once with the same snapshot (its selfId made from the sender's port):\n"
+    "the bare baseline the load generator measures the server against.\n"
+    "\n"
+    "  --bind ADDRESS   IPv4 address to listen on (default 127.0.0.1)\n"
+    "  --port N         UDP port (default 40123)\n"
+    "  --entries N      entries in each answer, 0 to 204 (default 204: 4091 bytes)\n"
+    "  --help           print this and exit\n"
+    "  --version        print the version and exit\n"
+    "\n"
+    "Stops on SIGINT or SIGTERM and prints how many datagrams it answered.\n";
+
+int run(const ReflectorOptions& options) {
+    if (!installStopHandlers()) {
+        std::fprintf(stderr, "brassmoor-reflector: cannot install signal handlers: %s\n", stopHandlerError().c_str());
+        return 1;
+    }
+    const int handle = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in local = toSocketAddress(Ipv4Endpoint{options.bindAddress, options.port});
+    if (handle < 0 || ::bind(handle, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        std::fprintf(stderr, "brassmoor-reflector: cannot listen on %s: %s\n",
+                     formatIpv4Endpoint(Ipv4Endpoint{options.bindAddress, options.port}).c_str(), std::strerror(errno));
+        if (handle >= 0) ::close(handle);
+        return 1;
+    }
+    // A blocking receive that gives up now and then, so that a stop request is seen.
+    const timeval patience{0, 200000};
+    ::setsockopt(handle, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+
+    std::vector<SnapshotEntry> entries;
+    for (std::uint32_t id = 1; id <= options.entries; ++id)
+        entries.push_back(SnapshotEntry{id, PeerState{static_cast<float>(id), 0.0f, 1.7f, 0.0f}});
+    std::vector<std::uint8_t> answer(ReceiveBufferSize);
+    answer.resize(encodeSnapshotDatagram(0, entries, answer));
+    std::printf("listening on %s entries=%zu bytes=%zu\n",
+                formatIpv4Endpoint(Ipv4Endpoint{options.bindAddress, options.port}).c_str(), options.entries,
+                answer.size());
+
+    std::uint8_t buffer[ReceiveBufferSize];
+    unsigned long long answered = 0;
+    while (stopRequest() == 0) {
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t length =
+            ::recvfrom(handle, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (length < 0) continue;  // the timeout, or a signal
+        // selfId (offset 5) above every entry's id: the sender's port plus a million.
+        const std::uint32_t selfId = 1000000u + ntohs(from.sin_port);
+        for (int i = 0; i < 4; ++i)
+            answer[5 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(selfId >> (8 * i));
+        if (::sendto(handle, answer.data(), answer.size(), 0, reinterpret_cast<const sockaddr*>(&from), fromLength) >= 0)
+            ++answered;
+    }
+    std::printf("stopping on signal %d answered=%llu\n", stopRequest(), answered);
+    ::close(handle);
+    return 0;
+}
+
+}  // namespace
+}  // namespace brassmoor
+
+int main(int argc, char** argv) {
+    brassmoor::makeLineBuffered(stdout);
+    const char* const* args = argv;
+    const auto parsed = brassmoor::parseOptions(std::span<const char* const>(args, static_cast<std::size_t>(argc)));
+    if (const std::optional<int> status =
+            brassmoor::answerCommandLine("brassmoor-reflector", parsed.action, parsed.error, brassmoor::Usage)) {
+        return *status;
+    }
+    return brassmoor::run(parsed.options);
+}
