@@ -27,7 +27,6 @@
 #include <vector>
 
 #include "duration_histogram.h"
-#include "line_output.h"
 #include "load_options.h"
 #include "monotonic_clock.h"
 #include "net/datagram.h"
@@ -451,13 +450,6 @@ int run(const LoadOptions& options) {
 }  // namespace brassmoor
 
 int main(int argc, char** argv) {
-    brassmoor::makeLineBuffered(stdout);
-    const char* const* args = argv;
-    const brassmoor::LoadOptionsResult parsed =
-        brassmoor::parseLoadOptions(std::span<const char* const>(args, static_cast<std::size_t>(argc)));
-    if (const std::optional<int> status = brassmoor::answerCommandLine("brassmoor-load", parsed.action, parsed.error,
-                                                                       brassmoor::loadUsageText())) {
-        return *status;
-    }
-    return brassmoor::run(parsed.options);
+    return brassmoor::runHelperProgram(argc, argv, "brassmoor-load", brassmoor::loadUsageText(),
+                                       brassmoor::parseLoadOptions, brassmoor::run);
 }

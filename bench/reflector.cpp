@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -14,7 +13,6 @@
 #include <vector>
 
 #include "ipv4_endpoint.h"
-#include "line_output.h"
 #include "net/datagram.h"
 #include "option_values.h"
 #include "program_entry.h"
@@ -130,12 +128,6 @@ int run(const ReflectorOptions& options) {
 }  // namespace brassmoor
 
 int main(int argc, char** argv) {
-    brassmoor::makeLineBuffered(stdout);
-    const char* const* args = argv;
-    const auto parsed = brassmoor::parseOptions(std::span<const char* const>(args, static_cast<std::size_t>(argc)));
-    if (const std::optional<int> status =
-            brassmoor::answerCommandLine("brassmoor-reflector", parsed.action, parsed.error, brassmoor::Usage)) {
-        return *status;
-    }
-    return brassmoor::run(parsed.options);
+    return brassmoor::runHelperProgram(argc, argv, "brassmoor-reflector", brassmoor::Usage, brassmoor::parseOptions,
+                                       brassmoor::run);
 }

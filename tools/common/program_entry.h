@@ -2,11 +2,13 @@
 // exit status for a command line it cannot take, and the project's version.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <cstdio>
 
 namespace brassmoor {
 
@@ -46,5 +48,29 @@ std::string versionLine(std::string_view program);
 // nothing for Run.
 std::optional<int> answerCommandLine(std::string_view program, CommandLineAction action, std::string_view error,
                                      std::string_view usage);
+
+// The whole start of a helper program: standard output a line at a time (so that a log reader or a
+// test sees each line as it happens), the command line parsed by `parse` into a result with
+// `action`, `options` and `error`, help, version and errors answered alike; then `run(options)`.
+// Needs brassmoor_tool_common, for the line output.
+template <typename Parse, typename Run>
+int runHelperProgram(int argc, char** argv, std::string_view program, const std::string& usage, Parse parse, Run run);
+
+}  // namespace brassmoor
+
+#include "line_output.h"
+
+namespace brassmoor {
+
+template <typename Parse, typename Run>
+int runHelperProgram(int argc, char** argv, std::string_view program, const std::string& usage, Parse parse, Run run) {
+    makeLineBuffered(stdout);
+    const char* const* args = argv;
+    const auto parsed = parse(std::span<const char* const>(args, static_cast<std::size_t>(argc)));
+    if (const std::optional<int> status = answerCommandLine(program, parsed.action, parsed.error, usage)) {
+        return *status;
+    }
+    return run(parsed.options);
+}
 
 }  // namespace brassmoor

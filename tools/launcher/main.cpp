@@ -2,7 +2,6 @@
 // game in its own process, and runs the game program against it.
 #include <cstdio>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -10,7 +9,6 @@
 #include "found_servers.h"
 #include "ipv4_endpoint.h"
 #include "launcher_options.h"
-#include "line_output.h"
 #include "local_networks.h"
 #include "program_entry.h"
 #include "server_loop.h"
@@ -167,14 +165,6 @@ int run(const LauncherOptions& options) {
 }  // namespace brassmoor
 
 int main(int argc, char** argv) {
-    // One line at a time, so that the lines and the game's own interleave as they happen.
-    brassmoor::makeLineBuffered(stdout);
-    const char* const* args = argv;
-    const brassmoor::LauncherOptionsResult parsed =
-        brassmoor::parseLauncherOptions(std::span<const char* const>(args, static_cast<std::size_t>(argc)));
-    if (const std::optional<int> status = brassmoor::answerCommandLine(brassmoor::Program, parsed.action,
-                                                                       parsed.error, brassmoor::launcherUsageText())) {
-        return *status;
-    }
-    return brassmoor::run(parsed.options);
+    return brassmoor::runHelperProgram(argc, argv, brassmoor::Program, brassmoor::launcherUsageText(),
+                                       brassmoor::parseLauncherOptions, brassmoor::run);
 }

@@ -11,7 +11,6 @@
 
 #include "capture_file.h"
 #include "impairment_switch.h"
-#include "line_output.h"
 #include "monotonic_clock.h"
 #include "net/socket_layer.h"
 #include "relay_core.h"
@@ -254,14 +253,6 @@ int run(const RelayOptions& options) {
 }  // namespace brassmoor
 
 int main(int argc, char** argv) {
-    // One line at a time, so that a log reader (or a test) sees each line as it happens.
-    brassmoor::makeLineBuffered(stdout);
-    const char* const* args = argv;
-    const brassmoor::RelayOptionsResult parsed =
-        brassmoor::parseRelayOptions(std::span<const char* const>(args, static_cast<std::size_t>(argc)));
-    if (const std::optional<int> status = brassmoor::answerCommandLine("brassmoor-relay", parsed.action, parsed.error,
-                                                                     brassmoor::relayUsageText())) {
-        return *status;
-    }
-    return brassmoor::run(parsed.options);
+    return brassmoor::runHelperProgram(argc, argv, "brassmoor-relay", brassmoor::relayUsageText(),
+                                       brassmoor::parseRelayOptions, brassmoor::run);
 }

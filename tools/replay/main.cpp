@@ -13,7 +13,6 @@
 
 #include "capture_reader.h"
 #include "datagram_text.h"
-#include "line_output.h"
 #include "monotonic_clock.h"
 #include "net/datagram.h"
 #include "net/socket_layer.h"
@@ -248,14 +247,6 @@ int run(const ReplayOptions& options) {
 }  // namespace brassmoor
 
 int main(int argc, char** argv) {
-    // One line at a time, so that a log reader (or a test) sees each line as it happens.
-    brassmoor::makeLineBuffered(stdout);
-    const char* const* args = argv;
-    const brassmoor::ReplayOptionsResult parsed =
-        brassmoor::parseReplayOptions(std::span<const char* const>(args, static_cast<std::size_t>(argc)));
-    if (const std::optional<int> status = brassmoor::answerCommandLine("brassmoor-replay", parsed.action, parsed.error,
-                                                                     brassmoor::replayUsageText())) {
-        return *status;
-    }
-    return brassmoor::run(parsed.options);
+    return brassmoor::runHelperProgram(argc, argv, "brassmoor-replay", brassmoor::replayUsageText(),
+                                       brassmoor::parseReplayOptions, brassmoor::run);
 }

@@ -1,10 +1,7 @@
 // brassmoor-server: the server loop until a stop request (Ctrl-C or SIGTERM).
 #include <cstdio>
-#include <optional>
-#include <span>
 #include <string>
 
-#include "line_output.h"
 #include "options.h"
 #include "program_entry.h"
 #include "server_loop.h"
@@ -46,14 +43,6 @@ int run(const ServerOptions& options) {
 }  // namespace brassmoor
 
 int main(int argc, char** argv) {
-    // One line at a time, so that a log reader (or a test) sees each line as it happens.
-    brassmoor::makeLineBuffered(stdout);
-    const char* const* args = argv;
-    const brassmoor::OptionsResult parsed =
-        brassmoor::parseServerOptions(std::span<const char* const>(args, static_cast<std::size_t>(argc)));
-    if (const std::optional<int> status = brassmoor::answerCommandLine("brassmoor-server", parsed.action, parsed.error,
-                                                                       brassmoor::serverUsageText())) {
-        return *status;
-    }
-    return brassmoor::run(parsed.options);
+    return brassmoor::runHelperProgram(argc, argv, "brassmoor-server", brassmoor::serverUsageText(),
+                                       brassmoor::parseServerOptions, brassmoor::run);
 }
