@@ -204,6 +204,16 @@ def test_a_port_taken_by_something_else_is_one_line_and_no_game(xserver, started
     assert xserver.title() is None
 
 
+@pytest.mark.parametrize("address", ["1.2.3", "300.1.1.1", "localhost"])
+def test_a_bad_address_is_one_line_and_no_game(address, xserver):
+    done = subprocess.run([LAUNCHER, address], env=game_env(xserver.name), capture_output=True, text=True,
+                          timeout=DEADLINE)
+    assert done.returncode == 2 and done.stdout == ""
+    assert done.stderr == (f"brassmoor-play: '{address}' is not an IPv4 address such as 192.168.1.20 "
+                           "(see 'brassmoor-play --help')\n")
+    assert xserver.title() is None
+
+
 @needs_isolation
 def test_no_game_program_is_one_line_and_no_server_is_started(tmp_path):
     lonely = tmp_path / "brassmoor-play"
