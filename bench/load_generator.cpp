@@ -30,6 +30,7 @@
 #include "load_options.h"
 #include "monotonic_clock.h"
 #include "net/datagram.h"
+#include "net/socket_layer.h"
 #include "proc_readings.h"
 #include "socket_address.h"
 #include "stop_request.h"
@@ -44,7 +45,7 @@ struct SimulatedClient {
     Ipv4Endpoint local;
     float homeX = 0.0f;
     float homeY = 0.0f;
-    std::uint32_t selfId = 0;  // from the first snapshot
+    std::uint32_t selfId = 0;     // from the first snapshot
     std::uint64_t snapshots = 0;  // in the window
     double lastArrival = 0.0;
 };
@@ -52,9 +53,9 @@ struct SimulatedClient {
 struct Counts {
     std::uint64_t posesSent = 0;
     std::uint64_t snapshots = 0;
-    std::uint64_t malformed = 0;       // not a snapshot, or its length disagrees with its count
-    std::uint64_t selfListed = 0;      // listing the receiver itself
-    std::uint64_t selfIdChanged = 0;   // a selfId other than the client's first
+    std::uint64_t malformed = 0;      // not a snapshot, or its length disagrees with its count
+    std::uint64_t selfListed = 0;     // listing the receiver itself
+    std::uint64_t selfIdChanged = 0;  // a selfId other than the client's first
     std::size_t entriesMin = SIZE_MAX;
     std::size_t entriesMax = 0;
     // The floods (which start with the measured window) are counted to the end of the run, so
@@ -93,19 +94,17 @@ void raiseFileLimit() {
 
 // A non-blocking UDP socket bound to `address` on a port the system picks; -1 with a message.
 int openBoundSocket(std::uint32_t address, Ipv4Endpoint& local, std::string& error) {
-    const int handle = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (handle < 0) {
-        error = std::string("cannot create a socket: ") + std::strerror(errno);
+    const SocketHandle handle = openUdpSocket();
+    if (handle == InvalidSocketHandle) {
+        error = "cannot create a socket: " + lastSocketError();
         return -1;
     }
-    const sockaddr_in wanted = toSocketAddress(Ipv4Endpoint{address, 0});
+    makeNonBlocking(handle);
     sockaddr_in bound{};
-    socklen_t length = sizeof bound;
-    if (::bind(handle, reinterpret_cast<const sockaddr*>(&wanted), sizeof wanted) != 0 ||
-        ::getsockname(handle, reinterpret_cast<sockaddr*>(&bound), &length) != 0) {
+    if (!bindUdpSocket(handle, toSocketAddress(Ipv4Endpoint{address, 0})) || !localEndpoint(handle, bound)) {
         error = "cannot bind a socket to " + formatIpv4Endpoint(Ipv4Endpoint{address, 0}) + ": " +
-                std::strerror(errno);
-        ::close(handle);
+                lastSocketError();
+        closeSocket(handle);
         return -1;
     }
     local = toIpv4Endpoint(bound);
@@ -136,7 +135,8 @@ bool openSockets(Run& run, std::string& error) {
     run.clients.resize(options.clients);
     for (std::uint32_t i = 0; i < options.clients; ++i) {
         SimulatedClient& client = run.clients[i];
-        client.socket = openBoundSocket(options.firstAddress + i / options.clientsPerAddress, client.local, error);
+        client.socket =
+            openBoundSocket(options.firstAddress + i / options.clientsPerAddress, client.local, error);
         if (client.socket < 0 || !watch(run, client.socket, i, error)) return false;
         client.homeX = static_cast<float>(i % side) * options.spacing - offset;
         client.homeY = static_cast<float>(i / side) * options.spacing - offset;
@@ -163,11 +163,11 @@ bool openSockets(Run& run, std::string& error) {
 
 void closeSockets(Run& run) {
     for (const SimulatedClient& client : run.clients) {
-        if (client.socket >= 0) ::close(client.socket);
+        if (client.socket >= 0) closeSocket(client.socket);
     }
     for (const int socket : run.forgedSockets)
-        ::close(socket);
-    if (run.garbageSocket >= 0) ::close(run.garbageSocket);
+        closeSocket(socket);
+    if (run.garbageSocket >= 0) closeSocket(run.garbageSocket);
     if (run.epoll >= 0) ::close(run.epoll);
 }
 
@@ -204,7 +204,8 @@ void sendGarbage(Run& run) {
         bytes[i] = static_cast<std::uint8_t>(run.random());
     if (length >= 5 && run.random() % 2 == 0) {
         std::memcpy(bytes.data(), "KV01", 4);
-        const bool wellFormed = (bytes[4] == 1 && length == PoseDatagramSize) || (bytes[4] == 3 && length >= 24);
+        const bool wellFormed =
+            (bytes[4] == 1 && length == PoseDatagramSize) || (bytes[4] == 3 && length >= 24);
         if (wellFormed) bytes[4] = 9;
     }
     send(run, run.garbageSocket, std::span<const std::uint8_t>(bytes.data(), length));
@@ -214,7 +215,8 @@ void sendGarbage(Run& run) {
 void sendForged(Run& run, std::uint64_t sequence) {
     const std::size_t port = sequence % run.forgedSockets.size();
     std::uniform_real_distribution<float> along(-100.0f, 100.0f);
-    const auto bytes = encodePoseDatagram(PoseDatagram{along(run.random), along(run.random), 1.7f, 0.0f, 0.0f});
+    const auto bytes =
+        encodePoseDatagram(PoseDatagram{along(run.random), along(run.random), 1.7f, 0.0f, 0.0f});
     send(run, run.forgedSockets[port], bytes);
     ++run.counts.forgedSent;
 }
@@ -255,7 +257,8 @@ void readSocket(Run& run, std::uint32_t tag, double now) {
         ++run.counts.forgedAnswered;
         return;
     }
-    takeSnapshot(run, run.clients[tag], std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(length)), now);
+    takeSnapshot(run, run.clients[tag],
+                 std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(length)), now);
 }
 
 struct Readings {
@@ -297,7 +300,8 @@ struct Cadence {
     std::uint64_t sent = 0;
 
     double nextDue() const {
-        return interval > 0.0 ? start + static_cast<double>(sent) * interval : std::numeric_limits<double>::infinity();
+        return interval > 0.0 ? start + static_cast<double>(sent) * interval
+                              : std::numeric_limits<double>::infinity();
     }
 };
 
@@ -328,12 +332,13 @@ bool runSchedule(Run& run, Readings& before, Readings& after) {
         for (; forged.nextDue() <= now; ++forged.sent)
             sendForged(run, forged.sent);
         double nextDue = std::min({windowEnd, poses.nextDue(), garbage.nextDue(), forged.nextDue()});
-    if (!run.measuring) nextDue = std::min(nextDue, windowStart);
+        if (!run.measuring) nextDue = std::min(nextDue, windowStart);
 
         now = monotonicSeconds();
         const double wait = std::max(0.0, nextDue - now);
         const timespec timeout{static_cast<time_t>(wait), static_cast<long>((wait - std::floor(wait)) * 1e9)};
-        const int ready = ::epoll_pwait2(run.epoll, events.data(), static_cast<int>(events.size()), &timeout, nullptr);
+        const int ready =
+            ::epoll_pwait2(run.epoll, events.data(), static_cast<int>(events.size()), &timeout, nullptr);
         if (ready < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -371,7 +376,8 @@ void report(const Run& run, const Readings& before, const Readings& after) {
     const double middle = median(rates);
     const Counts& c = run.counts;
     const std::uint64_t unanswered = c.posesSent > c.snapshots ? c.posesSent - c.snapshots : 0;
-    const double unansweredPercent = c.posesSent > 0 ? 100.0 * static_cast<double>(unanswered) / static_cast<double>(c.posesSent) : 0.0;
+    const double unansweredPercent =
+        c.posesSent > 0 ? 100.0 * static_cast<double>(unanswered) / static_cast<double>(c.posesSent) : 0.0;
     const double ownCpu = (after.ownCpu - before.ownCpu) / window;
     std::string watched = "-";
     if (before.watchedCpu && after.watchedCpu) {
@@ -380,46 +386,49 @@ void report(const Run& run, const Readings& before, const Readings& after) {
         watched = text;
     }
     const std::size_t entriesMin = c.entriesMin == SIZE_MAX ? 0 : c.entriesMin;
+    const double gapP99 = durationPercentile(run.gaps, 0.99) * 1e3;
+    const double gapMax = run.gaps.longest * 1e3;
+    const double lateP99 = durationPercentile(run.lateness, 0.99) * 1e3;
+    const double lateMax = run.lateness.longest * 1e3;
+    const auto serverDrops = static_cast<unsigned long long>(after.serverDrops - before.serverDrops);
+    const auto clientDrops = static_cast<unsigned long long>(after.clientDrops - before.clientDrops);
 
     std::printf("%u clients for %.1f s at %g poses/s each, against %s\n", run.options.clients, window,
                 run.options.rate, formatIpv4Endpoint(run.options.server).c_str());
     std::printf("  snapshots a second per client: min %.2f, median %.2f\n", lowest, middle);
-    std::printf("  gaps between a client's snapshots: p99 %.1f ms, max %.1f ms\n",
-                durationPercentile(run.gaps, 0.99) * 1e3, run.gaps.longest * 1e3);
+    std::printf("  gaps between a client's snapshots: p99 %.1f ms, max %.1f ms\n", gapP99, gapMax);
     std::printf("  poses sent %llu, snapshots received %llu, unanswered %llu (%.2f%%)\n",
                 static_cast<unsigned long long>(c.posesSent), static_cast<unsigned long long>(c.snapshots),
                 static_cast<unsigned long long>(unanswered), unansweredPercent);
-    std::printf("  poses late by p99 %.2f ms, max %.2f ms\n", durationPercentile(run.lateness, 0.99) * 1e3,
-                run.lateness.longest * 1e3);
+    std::printf("  poses late by p99 %.2f ms, max %.2f ms\n", lateP99, lateMax);
     std::printf("  cpu: generator %.3f, watched process %s (cores)\n", ownCpu, watched.c_str());
-    std::printf("  system drops: server socket %llu, client sockets %llu\n",
-                static_cast<unsigned long long>(after.serverDrops - before.serverDrops),
-                static_cast<unsigned long long>(after.clientDrops - before.clientDrops));
+    std::printf("  system drops: server socket %llu, client sockets %llu\n", serverDrops, clientDrops);
     if (run.options.garbageRate > 0.0 || run.options.forgedRate > 0.0) {
-        std::printf("  flood over the whole run: garbage %llu, forged poses %llu, snapshots to forged ports %llu\n",
-                    static_cast<unsigned long long>(c.garbageSent), static_cast<unsigned long long>(c.forgedSent),
-                    static_cast<unsigned long long>(c.forgedAnswered));
+        std::printf(
+            "  flood over the whole run: garbage %llu, forged poses %llu, snapshots to forged ports %llu\n",
+            static_cast<unsigned long long>(c.garbageSent), static_cast<unsigned long long>(c.forgedSent),
+            static_cast<unsigned long long>(c.forgedAnswered));
     }
-    std::printf("result clients=%u seconds=%.2f snapshots-min=%.2f snapshots-median=%.2f gap-p99-ms=%.1f "
-                "gap-max-ms=%.1f poses=%llu snapshots=%llu unanswered=%llu unanswered-percent=%.2f "
-                "late-p99-ms=%.2f late-max-ms=%.2f generator-cpu=%.3f watched-cpu=%s server-drops=%llu "
-                "client-drops=%llu entries-min=%zu entries-max=%zu malformed=%llu self-listed=%llu "
-                "self-id-changed=%llu send-failures=%llu garbage=%llu forged=%llu forged-answered=%llu\n",
-                run.options.clients, window, lowest, middle, durationPercentile(run.gaps, 0.99) * 1e3,
-                run.gaps.longest * 1e3, static_cast<unsigned long long>(c.posesSent),
-                static_cast<unsigned long long>(c.snapshots), static_cast<unsigned long long>(unanswered),
-                unansweredPercent, durationPercentile(run.lateness, 0.99) * 1e3, run.lateness.longest * 1e3, ownCpu,
-                watched.c_str(), static_cast<unsigned long long>(after.serverDrops - before.serverDrops),
-                static_cast<unsigned long long>(after.clientDrops - before.clientDrops), entriesMin, c.entriesMax,
-                static_cast<unsigned long long>(c.malformed), static_cast<unsigned long long>(c.selfListed),
-                static_cast<unsigned long long>(c.selfIdChanged), static_cast<unsigned long long>(c.sendFailures),
-                static_cast<unsigned long long>(c.garbageSent), static_cast<unsigned long long>(c.forgedSent),
-                static_cast<unsigned long long>(c.forgedAnswered));
+    std::printf(
+        "result clients=%u seconds=%.2f snapshots-min=%.2f snapshots-median=%.2f gap-p99-ms=%.1f "
+        "gap-max-ms=%.1f poses=%llu snapshots=%llu unanswered=%llu unanswered-percent=%.2f "
+        "late-p99-ms=%.2f late-max-ms=%.2f generator-cpu=%.3f watched-cpu=%s server-drops=%llu "
+        "client-drops=%llu entries-min=%zu entries-max=%zu malformed=%llu self-listed=%llu "
+        "self-id-changed=%llu send-failures=%llu garbage=%llu forged=%llu forged-answered=%llu\n",
+        run.options.clients, window, lowest, middle, gapP99, gapMax,
+        static_cast<unsigned long long>(c.posesSent), static_cast<unsigned long long>(c.snapshots),
+        static_cast<unsigned long long>(unanswered), unansweredPercent, lateP99, lateMax, ownCpu,
+        watched.c_str(), serverDrops, clientDrops, entriesMin, c.entriesMax,
+        static_cast<unsigned long long>(c.malformed), static_cast<unsigned long long>(c.selfListed),
+        static_cast<unsigned long long>(c.selfIdChanged), static_cast<unsigned long long>(c.sendFailures),
+        static_cast<unsigned long long>(c.garbageSent), static_cast<unsigned long long>(c.forgedSent),
+        static_cast<unsigned long long>(c.forgedAnswered));
 }
 
 int run(const LoadOptions& options) {
     if (!installStopHandlers()) {
-        std::fprintf(stderr, "brassmoor-load: cannot install signal handlers: %s\n", stopHandlerError().c_str());
+        std::fprintf(stderr, "brassmoor-load: cannot install signal handlers: %s\n",
+                     stopHandlerError().c_str());
         return 1;
     }
     raiseFileLimit();

@@ -17,7 +17,8 @@ std::string applyOption(std::string_view name, std::string_view value, LoadOptio
             return "--server needs an IPv4 address and port such as 127.0.0.1:40123, not " + quoted(value);
     } else if (name == "--clients") {
         const auto n = parseWhole(value);
-        if (!n || *n < 1 || *n > MaxClients) return "--clients needs a whole number from 1 to 20000, not " + quoted(value);
+        if (!n || *n < 1 || *n > MaxClients)
+            return "--clients needs a whole number from 1 to 20000, not " + quoted(value);
         options.clients = static_cast<std::uint32_t>(*n);
     } else if (name == "--seconds" || name == "--warm-up") {
         const auto s = parseReal(value);
@@ -27,7 +28,8 @@ std::string applyOption(std::string_view name, std::string_view value, LoadOptio
         (name == "--seconds" ? options.seconds : options.warmUpSeconds) = *s;
     } else if (name == "--rate") {
         const auto r = parseReal(value);
-        if (!r || *r < 0.1 || *r > 1000.0) return "--rate needs poses per second from 0.1 to 1000, not " + quoted(value);
+        if (!r || *r < 0.1 || *r > 1000.0)
+            return "--rate needs poses per second from 0.1 to 1000, not " + quoted(value);
         options.rate = *r;
     } else if (name == "--first-address") {
         if (!parseIpv4Address(value, options.firstAddress))
@@ -39,7 +41,8 @@ std::string applyOption(std::string_view name, std::string_view value, LoadOptio
         options.clientsPerAddress = static_cast<std::uint32_t>(*n);
     } else if (name == "--spacing") {
         const auto s = parseReal(value);
-        if (!s || *s <= 0.0 || *s > 1000.0) return "--spacing needs units above 0, up to 1000, not " + quoted(value);
+        if (!s || *s <= 0.0 || *s > 1000.0)
+            return "--spacing needs units above 0, up to 1000, not " + quoted(value);
         options.spacing = static_cast<float>(*s);
     } else if (name == "--watch-pid") {
         const auto n = parseWhole(value);
@@ -55,10 +58,15 @@ std::string applyOption(std::string_view name, std::string_view value, LoadOptio
         if (!n || *n < 1 || *n > MaxForgedPorts)
             return "--forged-ports needs a whole number from 1 to 20000, not " + quoted(value);
         options.forgedPorts = static_cast<std::uint32_t>(*n);
-    } else {
-        return "unknown option " + quoted(name);
     }
     return {};
+}
+
+bool isLoadOption(std::string_view name) {
+    return name == "--server" || name == "--clients" || name == "--seconds" || name == "--warm-up" ||
+           name == "--rate" || name == "--first-address" || name == "--clients-per-address" ||
+           name == "--spacing" || name == "--watch-pid" || name == "--garbage-rate" ||
+           name == "--forged-rate" || name == "--forged-ports";
 }
 
 }  // namespace
@@ -66,19 +74,11 @@ std::string applyOption(std::string_view name, std::string_view value, LoadOptio
 LoadOptionsResult parseLoadOptions(std::span<const char* const> args) {
     LoadOptionsResult result{informationRequested(args), {}, {}};
     if (result.action != CommandLineAction::Run) return result;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string_view arg = args[i];
-        auto [name, value] = splitOptionArgument(arg);
-        if (!arg.starts_with("--")) {
-            return {CommandLineAction::Error, {}, "unexpected argument " + quoted(arg)};
-        }
-        if (!value) {
-            if (i + 1 >= args.size()) return {CommandLineAction::Error, {}, std::string(name) + " needs a value"};
-            value = std::string_view(args[++i]);
-        }
-        if (std::string message = applyOption(name, *value, result.options); !message.empty()) {
-            return {CommandLineAction::Error, {}, std::move(message)};
-        }
+    auto apply = [&](std::string_view name, std::string_view value) {
+        return applyOption(name, value, result.options);
+    };
+    if (std::string message = takeValuedOptions(args, isLoadOption, apply); !message.empty()) {
+        return {CommandLineAction::Error, {}, std::move(message)};
     }
     return result;
 }

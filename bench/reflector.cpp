@@ -1,19 +1,17 @@
 // brassmoor-reflector: the bare baseline for the server at scale. It answers every datagram at once
 // with one fixed snapshot (only selfId changes, so that each client sees an id of its own) and does
 // nothing else: no table, no ticks, no choice of players. What the machine allows a server to do.
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
 #include <sys/socket.h>
 #include <sys/time.h>
-#include <unistd.h>
 #include <vector>
 
 #include "ipv4_endpoint.h"
 #include "net/datagram.h"
+#include "net/socket_layer.h"
 #include "option_values.h"
 #include "program_entry.h"
 #include "socket_address.h"
@@ -34,33 +32,35 @@ struct ParsedReflectorOptions {
     std::string error;
 };
 
+std::string applyOption(std::string_view name, std::string_view value, ReflectorOptions& options) {
+    if (name == "--bind") {
+        if (!parseIpv4Address(value, options.bindAddress))
+            return "--bind needs an IPv4 address, not " + quoted(value);
+    } else if (name == "--port") {
+        const auto n = parseWhole(value);
+        if (!n || *n < 1 || *n > 65535)
+            return "--port needs a whole number from 1 to 65535, not " + quoted(value);
+        options.port = static_cast<std::uint16_t>(*n);
+    } else {
+        const auto n = parseWhole(value);
+        if (!n || *n > MaxSnapshotEntries)
+            return "--entries needs a whole number from 0 to 204, not " + quoted(value);
+        options.entries = static_cast<std::size_t>(*n);
+    }
+    return {};
+}
+
 ParsedReflectorOptions parseOptions(std::span<const char* const> args) {
     ParsedReflectorOptions result{informationRequested(args), {}, {}};
     if (result.action != CommandLineAction::Run) return result;
-    auto failure = [](std::string message) { return ParsedReflectorOptions{CommandLineAction::Error, {}, message}; };
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        auto [name, value] = splitOptionArgument(args[i]);
-        if (name != "--bind" && name != "--port" && name != "--entries") {
-            return failure(std::string_view(args[i]).starts_with("-") ? "unknown option " + quoted(name)
-                                                                       : "unexpected argument " + quoted(args[i]));
-        }
-        if (!value) {
-            if (i + 1 >= args.size()) return failure(std::string(name) + " needs a value");
-            value = std::string_view(args[++i]);
-        }
-        if (name == "--bind") {
-            if (!parseIpv4Address(*value, result.options.bindAddress))
-                return failure("--bind needs an IPv4 address, not " + quoted(*value));
-        } else if (name == "--port") {
-            const auto n = parseWhole(*value);
-            if (!n || *n < 1 || *n > 65535) return failure("--port needs a whole number from 1 to 65535, not " + quoted(*value));
-            result.options.port = static_cast<std::uint16_t>(*n);
-        } else {
-            const auto n = parseWhole(*value);
-            if (!n || *n > MaxSnapshotEntries)
-                return failure("--entries needs a whole number from 0 to 204, not " + quoted(*value));
-            result.options.entries = static_cast<std::size_t>(*n);
-        }
+    auto known = [](std::string_view name) {
+        return name == "--bind" || name == "--port" || name == "--entries";
+    };
+    auto apply = [&](std::string_view name, std::string_view value) {
+        return applyOption(name, value, result.options);
+    };
+    if (std::string message = takeValuedOptions(args, known, apply); !message.empty()) {
+        return ParsedReflectorOptions{CommandLineAction::Error, {}, std::move(message)};
     }
     return result;
 }
@@ -80,15 +80,16 @@ const char* const Usage =
 
 int run(const ReflectorOptions& options) {
     if (!installStopHandlers()) {
-        std::fprintf(stderr, "brassmoor-reflector: cannot install signal handlers: %s\n", stopHandlerError().c_str());
+        std::fprintf(stderr, "brassmoor-reflector: cannot install signal handlers: %s\n",
+                     stopHandlerError().c_str());
         return 1;
     }
-    const int handle = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in local = toSocketAddress(Ipv4Endpoint{options.bindAddress, options.port});
-    if (handle < 0 || ::bind(handle, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    const SocketHandle handle = openUdpSocket();
+    const Ipv4Endpoint local{options.bindAddress, options.port};
+    if (handle == InvalidSocketHandle || !bindUdpSocket(handle, toSocketAddress(local))) {
         std::fprintf(stderr, "brassmoor-reflector: cannot listen on %s: %s\n",
-                     formatIpv4Endpoint(Ipv4Endpoint{options.bindAddress, options.port}).c_str(), std::strerror(errno));
-        if (handle >= 0) ::close(handle);
+                     formatIpv4Endpoint(local).c_str(), lastSocketError().c_str());
+        if (handle != InvalidSocketHandle) closeSocket(handle);
         return 1;
     }
     // A blocking receive that gives up now and then, so that a stop request is seen.
@@ -100,27 +101,22 @@ int run(const ReflectorOptions& options) {
         entries.push_back(SnapshotEntry{id, PeerState{static_cast<float>(id), 0.0f, 1.7f, 0.0f}});
     std::vector<std::uint8_t> answer(ReceiveBufferSize);
     answer.resize(encodeSnapshotDatagram(0, entries, answer));
-    std::printf("listening on %s entries=%zu bytes=%zu\n",
-                formatIpv4Endpoint(Ipv4Endpoint{options.bindAddress, options.port}).c_str(), options.entries,
+    std::printf("listening on %s entries=%zu bytes=%zu\n", formatIpv4Endpoint(local).c_str(), options.entries,
                 answer.size());
 
     std::uint8_t buffer[ReceiveBufferSize];
     unsigned long long answered = 0;
     while (stopRequest() == 0) {
         sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t length =
-            ::recvfrom(handle, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (length < 0) continue;  // the timeout, or a signal
-        // selfId (offset 5) above every entry's id: the sender's port plus a million.
-        const std::uint32_t selfId = 1000000u + ntohs(from.sin_port);
-        for (int i = 0; i < 4; ++i)
-            answer[5 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(selfId >> (8 * i));
-        if (::sendto(handle, answer.data(), answer.size(), 0, reinterpret_cast<const sockaddr*>(&from), fromLength) >= 0)
-            ++answered;
+        const int length = receiveDatagramFrom(handle, buffer, static_cast<int>(sizeof buffer), from);
+        if (length < 0) continue;  // the timeout, so that a stop request is seen
+        // selfId above every entry's id: the sender's port plus a million.
+        putSnapshotHeader(answer.data(), 1000000u + ntohs(from.sin_port),
+                          static_cast<std::uint16_t>(options.entries));
+        if (sendDatagram(handle, answer.data(), static_cast<int>(answer.size()), from) >= 0) ++answered;
     }
     std::printf("stopping on signal %d answered=%llu\n", stopRequest(), answered);
-    ::close(handle);
+    closeSocket(handle);
     return 0;
 }
 
@@ -128,6 +124,6 @@ int run(const ReflectorOptions& options) {
 }  // namespace brassmoor
 
 int main(int argc, char** argv) {
-    return brassmoor::runHelperProgram(argc, argv, "brassmoor-reflector", brassmoor::Usage, brassmoor::parseOptions,
-                                       brassmoor::run);
+    return brassmoor::runHelperProgram(argc, argv, "brassmoor-reflector", brassmoor::Usage,
+                                       brassmoor::parseOptions, brassmoor::run);
 }

@@ -76,6 +76,12 @@ SnapshotEntry snapshotEntryAt(const SnapshotDatagram& snapshot, std::size_t inde
     return entry;
 }
 
+void putSnapshotHeader(std::uint8_t* at, std::uint32_t selfId, std::uint16_t peerCount) {
+    putDatagramHeader(at, SnapshotDatagramType);
+    putU32(at + SelfIdOffset, selfId);
+    putU16(at + PeerCountOffset, peerCount);
+}
+
 std::size_t encodeSnapshotDatagram(std::uint32_t selfId, std::span<const SnapshotEntry> entries,
                                    std::span<std::uint8_t> out) {
     if (entries.size() > UINT16_MAX) {
@@ -85,11 +91,8 @@ std::size_t encodeSnapshotDatagram(std::uint32_t selfId, std::span<const Snapsho
     if (out.size() < size) {
         return 0;
     }
-    std::uint8_t* bytes = out.data();
-    putDatagramHeader(bytes, SnapshotDatagramType);
-    putU32(bytes + SelfIdOffset, selfId);
-    putU16(bytes + PeerCountOffset, static_cast<std::uint16_t>(entries.size()));
-    std::uint8_t* at = bytes + SnapshotHeaderSize;
+    putSnapshotHeader(out.data(), selfId, static_cast<std::uint16_t>(entries.size()));
+    std::uint8_t* at = out.data() + SnapshotHeaderSize;
     for (const SnapshotEntry& entry : entries) {
         putU32(at + EntryPeerIdOffset, entry.peerId);
         putF32(at + EntryXOffset, entry.state.x);

@@ -73,6 +73,10 @@ bool decodeSnapshotDatagram(std::span<const std::uint8_t> bytes, SnapshotDatagra
 // Entry `index` (below usableEntryCount) of an accepted snapshot.
 SnapshotEntry snapshotEntryAt(const SnapshotDatagram& snapshot, std::size_t index);
 
+// Writes the first SnapshotHeaderSize bytes at `at`: the magic, the type, selfId and peerCount,
+// for a writer that lays the entries down itself (copied from a snapshot already encoded).
+void putSnapshotHeader(std::uint8_t* at, std::uint32_t selfId, std::uint16_t peerCount);
+
 // Writes a snapshot announcing entries.size() players; returns the bytes written,
 // or 0 when `out` is too small or there are more entries than peerCount can say.
 std::size_t encodeSnapshotDatagram(std::uint32_t selfId, std::span<const SnapshotEntry> entries,

@@ -1,20 +1,16 @@
 """What the package tests share: the packages under test, a player's environment, unpacking a package,
 starting a program with its output kept, and the black-box tests' virtual X server."""
 
-import importlib.util
 import os
 import signal
 import subprocess
+import sys
 import tempfile
 
 import pytest
 
-_BLACKBOX_CONFTEST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "blackbox", "conftest.py")
-_spec = importlib.util.spec_from_file_location("blackbox_support", _BLACKBOX_CONFTEST)
-blackbox = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(blackbox)
-VirtualX = blackbox.VirtualX
-wait_for = blackbox.wait_for
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "robustness"))
+from support import VirtualX, wait_for  # noqa: E402,F401
 
 # The packages scripts/package-deb.sh built.
 CLIENT_DEB = os.environ.get("BRASSMOOR_DEB", "")

@@ -148,22 +148,18 @@ RelayOptionsResult parseRelayOptions(std::span<const char* const> args) {
     if (result.action != CommandLineAction::Run) return result;
     ImpairmentValues impairments;
     bool serverGiven = false;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string_view arg = args[i];
-        auto [name, value] = splitOptionArgument(arg);
+    auto known = [](std::string_view name) {
+        Scope scope = Scope::Both;
+        return findImpairmentSetting(name, scope) != nullptr || isOtherOption(name);
+    };
+    auto apply = [&](std::string_view name, std::string_view value) {
         Scope scope = Scope::Both;
         const ImpairmentSetting* setting = findImpairmentSetting(name, scope);
-        if (setting == nullptr && !isOtherOption(name)) {
-            if (!arg.starts_with("-")) return failure("unexpected argument " + quoted(arg));
-            return failure("unknown option " + quoted(name));
-        }
-        if (!value) {
-            if (i + 1 >= args.size()) return failure(std::string(name) + " needs a value");
-            value = std::string_view(args[++i]);
-        }
-        std::string message = setting != nullptr ? applyImpairment(name, *setting, scope, *value, impairments)
-                                                 : applyOption(name, *value, result.options, serverGiven);
-        if (!message.empty()) return failure(std::move(message));
+        return setting != nullptr ? applyImpairment(name, *setting, scope, value, impairments)
+                                  : applyOption(name, value, result.options, serverGiven);
+    };
+    if (std::string message = takeValuedOptions(args, known, apply); !message.empty()) {
+        return failure(std::move(message));
     }
     if (!serverGiven) return failure("--server is required: the game server's ADDRESS:PORT");
     if (wouldRelayToItself(result.options.listen, result.options.server)) {

@@ -100,20 +100,11 @@ bool isDottedIpv4(const std::string& text) {
 OptionsResult parseServerOptions(std::span<const char* const> args) {
     OptionsResult result{informationRequested(args), {}, {}};
     if (result.action != CommandLineAction::Run) return result;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string_view arg = args[i];
-        auto [name, value] = splitOptionArgument(arg);
-        if (!takesValue(name)) {
-            if (!arg.starts_with("-")) return failure("unexpected argument " + quoted(arg));
-            return failure("unknown option " + quoted(name));
-        }
-        if (!value) {
-            if (i + 1 >= args.size()) return failure(std::string(name) + " needs a value");
-            value = std::string_view(args[++i]);
-        }
-        if (std::string message = applyOption(name, *value, result.options); !message.empty()) {
-            return failure(std::move(message));
-        }
+    auto apply = [&](std::string_view name, std::string_view value) {
+        return applyOption(name, value, result.options);
+    };
+    if (std::string message = takeValuedOptions(args, takesValue, apply); !message.empty()) {
+        return failure(std::move(message));
     }
     return result;
 }

@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "net/wire_bytes.h"
-
 namespace brassmoor {
 
 void gatherPlayers(const ClientRegistry& registry, const BotWorld& bots,
@@ -75,13 +73,14 @@ std::size_t writeSnapshotFor(SnapshotWork& work, std::uint32_t receiverId, std::
             work.chosen.push_back(work.players[index]);
         return encodeSnapshotDatagram(receiverId, work.chosen, out);
     }
-    // The header as the encoder writes it, then the chosen entries copied byte for byte.
+    // The header, then the chosen entries copied byte for byte from every player's encoding.
     const std::size_t size = SnapshotHeaderSize + SnapshotEntrySize * chosen.size();
-    if (out.size() < size || encodeSnapshotDatagram(receiverId, {}, out) == 0) return 0;
-    putU16(out.data() + SnapshotHeaderSize - 2, static_cast<std::uint16_t>(chosen.size()));  // peerCount
+    if (out.size() < size) return 0;
+    putSnapshotHeader(out.data(), receiverId, static_cast<std::uint16_t>(chosen.size()));
     std::uint8_t* at = out.data() + SnapshotHeaderSize;
     for (const std::uint32_t index : chosen) {
-        std::memcpy(at, work.everyEntry.data() + SnapshotHeaderSize + SnapshotEntrySize * index, SnapshotEntrySize);
+        std::memcpy(at, work.everyEntry.data() + SnapshotHeaderSize + SnapshotEntrySize * index,
+                    SnapshotEntrySize);
         at += SnapshotEntrySize;
     }
     return size;
