@@ -15,6 +15,10 @@ packages=(
   appstream systemd-container iproute2 procps
   # Captures read back through the Wireshark dissector in the traffic tests.
   tshark
+  # The server's container image (scripts/build-image.sh) and its test under podman: Debian's
+  # libraries unpacked by mmdebstrap, the image made by buildah, run by podman with runc, CNI's
+  # bridge and port mapping (iptables) and catatonit in the pause container of `podman kube play`.
+  mmdebstrap buildah podman runc catatonit iptables containernetworking-plugins
 )
 
 # Optional, only with --cross-windows: the mingw-w64 compiler, the icon writer and NSIS for the
