@@ -111,33 +111,40 @@ cp "$root/packaging/linux/copyright" "$rootfs/usr/share/doc/brassmoor-server/cop
 chown -R 0:0 "$rootfs"
 find "$rootfs" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 
-# The image, in private storage; buildah commit fixes every time stamp.
+# The image, in private storage made afresh for each build; buildah commit fixes every time stamp.
+make_image() {
+  local storage=(--root "$build_dir/storage/root" --runroot "$build_dir/storage/run" --storage-driver vfs)
+  local container
+  container=$(buildah "${storage[@]}" from --quiet --cni-config-dir "$build_dir/storage/networks" scratch)
+  buildah "${storage[@]}" copy --quiet "$container" "$rootfs" / >/dev/null
+  # Container defaults: every address, metrics on for the cluster's scraper; arguments in the
+  # manifest or after `podman run IMAGE` add to these.
+  buildah "${storage[@]}" config \
+    --entrypoint '["/usr/games/brassmoor-server", "--bind", "0.0.0.0", "--metrics", "0.0.0.0:40124"]' \
+    --cmd '[]' --user 65534:65534 --workingdir / \
+    --port 40123/udp --port 40124/tcp --stop-signal SIGTERM \
+    --label org.opencontainers.image.title=brassmoor-server \
+    --label "org.opencontainers.image.description=Brassmoor game server: UDP 40123, metrics and health on TCP 40124" \
+    --label "org.opencontainers.image.version=$version" \
+    --label "org.opencontainers.image.revision=$revision" \
+    --label "org.opencontainers.image.source=$source_url" \
+    --label "org.opencontainers.image.licenses=LicenseRef-Brassmoor-all-rights-reserved" \
+    --label "org.opencontainers.image.created=$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%dT%H:%M:%SZ)" \
+    "$container"
+  buildah "${storage[@]}" commit --quiet --format oci --omit-history --identity-label=false \
+    --rm --timestamp "$SOURCE_DATE_EPOCH" "$container" "$image" >/dev/null
+  podman "${storage[@]}" --tmpdir "$build_dir/storage/tmp" --network-config-dir "$build_dir/storage/networks" \
+    save --quiet --format oci-archive -o "$archive" "$image"
+}
 export CONTAINERS_CONF=$root/packaging/container/containers.conf
-storage=(--root "$build_dir/storage/root" --runroot "$build_dir/storage/run" --storage-driver vfs)
-buildah "${storage[@]}" rmi --force "$image" >/dev/null 2>&1 || true
-container=$(buildah "${storage[@]}" from --quiet scratch)
-trap 'buildah "${storage[@]}" rm "$container" >/dev/null 2>&1 || true' EXIT
-buildah "${storage[@]}" copy --quiet "$container" "$rootfs" / >/dev/null
-# Container defaults: every address, metrics on for the cluster's scraper; arguments in the
-# manifest or after `podman run IMAGE` add to these.
-buildah "${storage[@]}" config \
-  --entrypoint '["/usr/games/brassmoor-server", "--bind", "0.0.0.0", "--metrics", "0.0.0.0:40124"]' \
-  --cmd '[]' --user 65534:65534 --workingdir / \
-  --port 40123/udp --port 40124/tcp --stop-signal SIGTERM \
-  --label org.opencontainers.image.title=brassmoor-server \
-  --label "org.opencontainers.image.description=Brassmoor game server: UDP 40123, metrics and health on TCP 40124" \
-  --label "org.opencontainers.image.version=$version" \
-  --label "org.opencontainers.image.revision=$revision" \
-  --label "org.opencontainers.image.source=$source_url" \
-  --label "org.opencontainers.image.licenses=LicenseRef-Brassmoor-all-rights-reserved" \
-  --label "org.opencontainers.image.created=$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%dT%H:%M:%SZ)" \
-  "$container"
-buildah "${storage[@]}" commit --quiet --format oci --omit-history --identity-label=false \
-  --timestamp "$SOURCE_DATE_EPOCH" "$container" "$image" >/dev/null
-
+export build_dir rootfs version revision source_url image archive
+export -f make_image
+rm -rf "$build_dir/storage"
 mkdir -p "$dist_dir"
 rm -f "$archive"
-buildah "${storage[@]}" push --quiet --disable-compression "$image" "oci-archive:$archive:$image"
+# As root, buildah and podman keep a cache of blob digests in /var/lib/containers whatever their
+# storage: in a mount namespace of their own it lands in a throwaway /var/lib instead.
+unshare -m --propagation private bash -euo pipefail -c 'mount -t tmpfs -o mode=755 tmpfs /var/lib && make_image'
 digest=$(tar -xOf "$archive" index.json | sed -n 's/.*"digest":"\(sha256:[0-9a-f]*\)".*/\1/p')
 size=$(stat -c %s "$archive")
 if [ "$size" -gt "$max_image_bytes" ]; then
