@@ -17,8 +17,9 @@ packages=(
   tshark
   # The server's container image (scripts/build-image.sh) and its test under podman: Debian's
   # libraries unpacked by mmdebstrap, the image made by buildah, run by podman with runc, CNI's
-  # bridge and port mapping (iptables) and catatonit in the pause container of `podman kube play`.
-  mmdebstrap buildah podman runc catatonit iptables containernetworking-plugins
+  # bridge and port mapping (iptables) and catatonit in the pause container of `podman kube play`;
+  # the test reads the manifests with python3-yaml.
+  mmdebstrap buildah podman runc catatonit iptables containernetworking-plugins python3-yaml
 )
 
 # Optional, only with --cross-windows: the mingw-w64 compiler, the icon writer and NSIS for the
