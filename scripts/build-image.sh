@@ -61,10 +61,12 @@ source_url=${BRASSMOOR_SOURCE_URL:-$(git -C "$root" config --get remote.origin.u
 image=localhost/brassmoor-server:$version
 archive=$dist_dir/brassmoor-server-$version-oci.tar
 
-# The program: Debian's compiler flags, as in the packages; paths in it relative to the source.
+# The program: Debian's compiler flags, as in the packages. The paths it records name neither the
+# checkout nor the build folder, so that any checkout of a commit builds the same program (the
+# build ID sums them up even once the debug information is stripped).
 echo "== building brassmoor-server $version ($revision)"
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-cppflags="$(dpkg-buildflags --get CPPFLAGS) -ffile-prefix-map=$root=."
+cppflags="$(dpkg-buildflags --get CPPFLAGS) -ffile-prefix-map=$root=/src -ffile-prefix-map=$build_dir/program=/build"
 launcher=()
 if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
