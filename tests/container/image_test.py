@@ -97,7 +97,9 @@ def test_the_manifest_runs_a_game_under_podman(tmp_path):
     inspected = json.loads(podman("image", "inspect", image))[0]
     assert inspected["Config"]["User"] == "65534:65534"
     assert set(inspected["Config"]["ExposedPorts"]) == {"40123/udp", "40124/tcp"}
-    assert inspected["Config"]["Labels"]["org.opencontainers.image.version"] == project_version()
+    labels = inspected["Config"]["Labels"]
+    assert labels["org.opencontainers.image.version"] == project_version()
+    assert all(labels.get(f"org.opencontainers.image.{key}") for key in ("title", "revision", "source", "licenses"))
     assert inspected["Size"] <= 40_000_000, inspected["Size"]
 
     # kube play takes a folder named like a container for a build context: start it from an empty one.
