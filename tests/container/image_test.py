@@ -107,8 +107,8 @@ def test_the_manifest_runs_a_game_under_podman(tmp_path):
     empty.mkdir()
     os.chdir(empty)
     xserver = client = None
-    podman("kube", "play", KUBERNETES)
     try:
+        podman("kube", "play", KUBERNETES)
         # 503 until the first tick has run, then 200.
         wait_for(lambda: (http_get("/healthz") or (None,))[0] == 200, timeout=30,
                  what="/healthz answering 200 through the metrics port")
