@@ -15,6 +15,9 @@ packages=(
   appstream systemd-container iproute2 procps
   # Captures read back through the Wireshark dissector in the traffic tests.
   tshark
+  # The server's --metrics and sidecar calls (prometheus-cpp's text format, civetweb's HTTP server
+  # and client), and Debian's Prometheus and promtool, which scrape and lint it in the tests.
+  prometheus-cpp-dev libcivetweb-dev prometheus
 )
 
 # Optional, only with --cross-windows: the mingw-w64 compiler, the icon writer and NSIS for the
