@@ -77,6 +77,7 @@ int run(const ServerOptions& options) {
         return 1;
     }
     Watchers watchers;
+    publishFigures(watchers.slot, serverFigures(server));
     if (!startWatchers(options, watchers, error)) {
         std::fprintf(stderr, "brassmoor-server: %s\n", error.c_str());
         stopWatchers(watchers);

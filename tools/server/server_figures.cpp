@@ -15,7 +15,7 @@ void recordTick(TickDurations& durations, double seconds) {
 }
 
 bool ticksOnTime(const ServerFigures& figures, double now) {
-    if (figures.ticks == 0) return false;
+    if (figures.lastTick == 0.0) return false;
     return now - (figures.lastTick + figures.tickPeriod) <= TickLatenessLimit;
 }
 

@@ -34,13 +34,14 @@ struct ServerFigures {
     std::optional<std::uint64_t> systemDrops;  // the kernel's drops at the socket, where it says
     TickDurations tickDurations;
     double tickPeriod = 0.0;  // seconds between ticks at the configured rate
-    double lastTick = 0.0;    // monotonic seconds when the last tick ran; 0 before the first
+    double lastTick = 0.0;    // monotonic seconds when the last tick ran; the start before the first
 };
 
 // How late a tick may be before the loop counts as stuck: a second past its due time.
 inline constexpr double TickLatenessLimit = 1.0;
 
-// True while ticks run on time: one has run, and the next was due less than TickLatenessLimit ago.
+// True while ticks run on time: the next was due less than TickLatenessLimit ago. Default figures
+// (nothing published yet) are not on time.
 bool ticksOnTime(const ServerFigures& figures, double now);
 
 // --end-when-empty: true once a client has been served (`lastPose`, when the last pose came) and

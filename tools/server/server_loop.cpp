@@ -243,6 +243,7 @@ bool openServer(const ServerOptions& options, std::FILE* log, Server& server, st
     const double start = monotonicSeconds();
     server.lastBotStep = start;
     server.nextTick = start;
+    server.lastTick = start;  // the first tick is due now: until it runs, the loop is on time
     server.nextStatus = start + options.statusSeconds;
     server.queryAllowance = makeQueryAllowance(start);
     return true;

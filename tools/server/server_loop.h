@@ -47,7 +47,7 @@ struct Server {
     DurationHistogram tickTimes;  // since the last status line
     TickDurations tickDurations;  // since the start, for the metrics
     std::uint64_t ticks = 0;
-    double lastTick = 0.0;  // monotonic seconds when the last tick ran
+    double lastTick = 0.0;  // monotonic seconds when the last tick ran (the start, before the first)
     std::optional<double> lastPose;  // when a client's pose last came, once one has
     // Datagrams the system dropped on the socket since it opened, where it says; its own count
     // wraps at 2^32, so it is read every tick and the steps added up here.
