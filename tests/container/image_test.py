@@ -109,7 +109,7 @@ def test_the_manifest_runs_a_game_under_podman(tmp_path):
     xserver = client = None
     try:
         podman("kube", "play", KUBERNETES)
-        # 503 until the first tick has run, then 200.
+        # 200 once the tick loop runs (503 would mean it is stuck).
         wait_for(lambda: (http_get("/healthz") or (None,))[0] == 200, timeout=30,
                  what="/healthz answering 200 through the metrics port")
 
