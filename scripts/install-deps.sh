@@ -15,6 +15,14 @@ packages=(
   appstream systemd-container iproute2 procps
   # Captures read back through the Wireshark dissector in the traffic tests.
   tshark
+  # The server's container image (scripts/build-image.sh) and its test under podman: Debian's
+  # libraries unpacked by mmdebstrap, the image made by buildah, run by podman with runc, CNI's
+  # bridge and port mapping (iptables) and catatonit in the pause container of `podman kube play`;
+  # the test reads the manifests with python3-yaml.
+  mmdebstrap buildah podman runc catatonit iptables containernetworking-plugins python3-yaml
+  # The server's --metrics and sidecar calls (prometheus-cpp's text format, civetweb's HTTP server
+  # and client), and Debian's Prometheus and promtool, which scrape and lint it in the tests.
+  prometheus-cpp-dev libcivetweb-dev prometheus
 )
 
 # Optional, only with --cross-windows: the mingw-w64 compiler, the icon writer and NSIS for the

@@ -4,7 +4,8 @@
 # each, or $FUZZ_SECONDS), and the Windows build (mingw-w64, the zip, the installer) with its unit,
 # black-box and installer tests run under wine.
 # Last, the two Debian packages are built, checked, installed, run and purged, and the server's
-# service is run under a real systemd in a throwaway container (scripts/check-package.sh).
+# service is run under a real systemd in a throwaway container (scripts/check-package.sh); and the
+# server's container image is built twice (one digest) and run under podman (scripts/check-image.sh).
 # Usage: scripts/test.sh            everything
 #        scripts/test.sh --quick    only the main build's tests
 set -euo pipefail
@@ -30,3 +31,5 @@ echo "== the Windows programs under wine"
 BUILD_DIR= "$root/scripts/check-windows.sh"
 echo "== the Debian packages (lintian, metainfo, units, install, run, purge; the service under systemd)"
 BUILD_DIR= "$root/scripts/check-package.sh"
+echo "== the container image (two builds, one digest; the Kubernetes manifest under podman)"
+BUILD_DIR= BRASSMOOR_CLIENT="$build_dir/src/app/brassmoor" "$root/scripts/check-image.sh"

@@ -19,6 +19,7 @@ constexpr double MinTimeout = 0.1;
 constexpr double MaxTimeout = 86400.0;
 constexpr std::uint64_t MaxClientsLimit = 4000;
 constexpr double MinStatusSeconds = 0.1;
+constexpr double MinEmptySeconds = 1.0;
 constexpr double MaxStatusSeconds = 86400.0;
 
 OptionsResult failure(std::string message) {
@@ -76,6 +77,18 @@ std::string applyOption(std::string_view name, std::string_view value, ServerOpt
     } else if (name == "--capture") {
         if (value.empty()) return "--capture needs a file name";
         options.capturePath = std::string(value);
+    } else if (name == "--metrics") {
+        Ipv4Endpoint endpoint;
+        if (!parseIpv4Endpoint(value, endpoint) || endpoint.port == 0) {
+            return "--metrics needs an IPv4 address and a TCP port such as 127.0.0.1:40124, not " + quoted(value);
+        }
+        options.metrics = endpoint;
+    } else if (name == "--end-when-empty") {
+        auto t = parseReal(value);
+        if (!t || *t < MinEmptySeconds || *t > MaxTimeout) {
+            return "--end-when-empty needs seconds from 1 to 86400, not " + quoted(value);
+        }
+        options.endWhenEmptySeconds = *t;
     } else if (name == "--seed") {
         auto n = parseWhole(value);
         if (!n) return "--seed needs a whole number from 0 to 18446744073709551615, not " + quoted(value);
@@ -87,7 +100,8 @@ std::string applyOption(std::string_view name, std::string_view value, ServerOpt
 bool takesValue(std::string_view name) {
     return name == "--bind" || name == "--port" || name == "--rate" || name == "--bots" ||
            name == "--timeout" || name == "--seed" || name == "--arena" || name == "--max-clients" ||
-           name == "--max-entries" || name == "--status" || name == "--capture";
+           name == "--max-entries" || name == "--status" || name == "--capture" || name == "--metrics" ||
+           name == "--end-when-empty";
 }
 
 }  // namespace
@@ -131,10 +145,19 @@ std::string serverUsageText() {
            "                     datagrams the system dropped for want of room in the queue\n"
            "  --capture FILE     write every datagram received and sent to FILE as pcap\n"
            "                     (Wireshark, tshark, brassmoor-replay read it)\n"
+           "  --metrics ADDRESS:PORT\n"
+           "                     serve GET /metrics (Prometheus text) and GET /healthz (200 while\n"
+           "                     ticks run on time, 503 once one is a second late) over HTTP on this\n"
+           "                     TCP address, e.g. 127.0.0.1:40124 (default: not served)\n"
+           "  --end-when-empty SEC\n"
+           "                     once a client has been served, end (exit 0) when no client has been\n"
+           "                     heard for SEC seconds, 1 to 86400 (default: never)\n"
            "  --help             print this and exit\n"
            "  --version          print the version and exit\n"
            "\n"
-           "Stops cleanly on SIGINT or SIGTERM.\n";
+           "Stops cleanly on SIGINT or SIGTERM. With AGONES_SDK_HTTP_PORT set, it tells the game\n"
+           "server's SDK sidecar on 127.0.0.1 that it is ready once serving, that it is healthy\n"
+           "every 2 s while ticks run, and to shut down when --end-when-empty ends the session.\n";
 }
 
 

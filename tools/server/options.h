@@ -3,9 +3,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
+#include "ipv4_endpoint.h"
 #include "net/datagram.h"
 #include "program_entry.h"
 #include "registry.h"
@@ -27,7 +29,15 @@ struct ServerOptions {
     std::size_t maxEntries = MaxSnapshotEntries;
     double statusSeconds = 5.0;  // between status lines
     std::string capturePath;     // every datagram received and sent goes there as pcap; empty: none
+    // Where /metrics and /healthz are served over HTTP (brassmoor-server alone); none: not served.
+    std::optional<Ipv4Endpoint> metrics;
+    // Once a client has been served, the server ends when none has been heard this long; 0: never.
+    double endWhenEmptySeconds = 0.0;
 };
+
+// The metrics port the container image and the service's options file use: the one after the
+// game's UDP port (the exporters' range 9100-9999 is allocated to the last number).
+inline constexpr std::uint16_t DefaultMetricsPort = 40124;
 
 struct OptionsResult {
     CommandLineAction action;  // Run: start the server with these options

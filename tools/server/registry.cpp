@@ -42,6 +42,7 @@ PoseResult acceptDatagram(ClientRegistry& registry, IdSource& ids, TrafficCounte
         client->state = state;
         client->lastHeard = now;
         client->snapshotCredit = std::min(client->snapshotCredit + 1, SnapshotCreditAllowance);
+        ++counters.poses;
         return {PoseOutcome::Updated, client->id};
     }
 
@@ -54,6 +55,7 @@ PoseResult acceptDatagram(ClientRegistry& registry, IdSource& ids, TrafficCounte
     const std::uint32_t id = takeId(ids);
     registry.clients.push_back(Client{id, from, state, now, 1});
     registry.idByAddress.emplace(key, id);
+    ++counters.poses;
     return {PoseOutcome::Joined, id};
 }
 

@@ -57,6 +57,9 @@ struct TrafficCounters {
     std::uint64_t withheld = 0;      // snapshots not sent to a client because it had no credit
     std::uint64_t queriesAnswered = 0;  // info queries answered
     std::uint64_t queriesRefused = 0;   // info queries beyond the allowance, not answered
+    std::uint64_t poses = 0;            // well-formed poses taken from clients (joins included)
+    std::uint64_t bytesIn = 0;          // payload bytes of every datagram received
+    std::uint64_t bytesOut = 0;         // payload bytes of every snapshot and answer the socket took
 };
 
 struct ClientRegistry {

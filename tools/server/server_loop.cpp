@@ -50,6 +50,7 @@ std::uint16_t saturatedU16(std::size_t value) {
 
 void takeDatagram(Server& server, std::span<const std::uint8_t> bytes, const sockaddr_in& from, double now) {
     captureReceived(server.capture, server.local, toIpv4Endpoint(from), bytes);
+    server.counters.bytesIn += bytes.size();
     std::array<std::uint8_t, InfoAnswerSize> answer{};
     const QueryOutcome query =
         takeInfoQuery(server.queryAllowance, server.counters, bytes, now, currentServerInfo(server), answer);
@@ -57,6 +58,7 @@ void takeDatagram(Server& server, std::span<const std::uint8_t> bytes, const soc
         if (sendDatagram(server.socket, answer.data(), static_cast<int>(answer.size()), from) < 0) {
             ++server.counters.sendFailures;
         } else {
+            server.counters.bytesOut += answer.size();
             captureSent(server.capture, server.local, toIpv4Endpoint(from), answer);
         }
     }
@@ -66,6 +68,7 @@ void takeDatagram(Server& server, std::span<const std::uint8_t> bytes, const soc
     const PoseResult result = acceptDatagram(server.registry, server.ids, server.counters, address, bytes, now);
     // Refusals are not logged one by one: a flood of them would flood the log. The status line
     // counts them.
+    if (result.outcome == PoseOutcome::Joined || result.outcome == PoseOutcome::Updated) server.lastPose = now;
     if (result.outcome == PoseOutcome::Joined) {
         logLine(server, "join id=%u from %s\n", result.clientId, formatIpv4Endpoint(address).c_str());
     }
@@ -91,6 +94,9 @@ void sendQueuedSnapshots(Server& server) {
     const std::size_t refused = sendBatch(server.socket, batch);
     server.counters.sendFailures += refused;
     server.counters.datagramsOut += batch.count - refused;
+    for (std::size_t i = 0; i < batch.count; ++i) {
+        if (!batch.refused[i]) server.counters.bytesOut += static_cast<std::uint64_t>(batch.lengths[i]);
+    }
     if (server.capture != nullptr) {
         for (std::size_t i = 0; i < batch.count; ++i) {
             if (batch.refused[i]) continue;
@@ -163,6 +169,20 @@ void logStatus(Server& server) {
 
 }  // namespace
 
+ServerFigures serverFigures(const Server& server) {
+    ServerFigures figures;
+    figures.counters = server.counters;
+    figures.clients = server.registry.clients.size();
+    figures.bots = server.bots.bots.size();
+    figures.maxClients = server.options.maxClients;
+    figures.ticks = server.ticks;
+    figures.systemDrops = server.systemDrops;
+    figures.tickDurations = server.tickDurations;
+    figures.tickPeriod = 1.0 / server.options.rate;
+    figures.lastTick = server.lastTick;
+    return figures;
+}
+
 ServerInfo currentServerInfo(const Server& server) {
     const ProjectVersion version = projectVersion();
     ServerInfo info;
@@ -223,6 +243,7 @@ bool openServer(const ServerOptions& options, std::FILE* log, Server& server, st
     const double start = monotonicSeconds();
     server.lastBotStep = start;
     server.nextTick = start;
+    server.lastTick = start;  // the first tick is due now: until it runs, the loop is on time
     server.nextStatus = start + options.statusSeconds;
     server.queryAllowance = makeQueryAllowance(start);
     return true;
@@ -234,7 +255,11 @@ bool serveOnce(Server& server, int maxWaitMilliseconds) {
     const double now = monotonicSeconds();
     if (now >= server.nextTick) {
         tick(server, now);
-        recordDuration(server.tickTimes, monotonicSeconds() - now);
+        const double took = monotonicSeconds() - now;
+        recordDuration(server.tickTimes, took);
+        recordTick(server.tickDurations, took);
+        ++server.ticks;
+        server.lastTick = now;
         server.nextTick += period;
         if (server.nextTick <= now) server.nextTick = now + period;  // fell behind: skip the missed ticks
     }

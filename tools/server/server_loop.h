@@ -18,6 +18,7 @@
 #include "net/socket_layer.h"
 #include "options.h"
 #include "registry.h"
+#include "server_figures.h"
 #include "server_socket.h"
 #include "snapshot_builder.h"
 
@@ -44,6 +45,10 @@ struct Server {
     DatagramBatch incoming;
     DatagramBatch outgoing;
     DurationHistogram tickTimes;  // since the last status line
+    TickDurations tickDurations;  // since the start, for the metrics
+    std::uint64_t ticks = 0;
+    double lastTick = 0.0;  // monotonic seconds when the last tick ran (the start, before the first)
+    std::optional<double> lastPose;  // when a client's pose last came, once one has
     // Datagrams the system dropped on the socket since it opened, where it says; its own count
     // wraps at 2^32, so it is read every tick and the steps added up here.
     std::optional<std::uint64_t> systemDrops;
@@ -65,6 +70,9 @@ bool serveOnce(Server& server, int maxWaitMilliseconds = MaxServerWaitMillisecon
 
 // Logs the status line, closes the socket and stops the sockets library.
 void closeServer(Server& server);
+
+// The figures to publish after a tick: a copy, so whoever reads it never touches the server.
+ServerFigures serverFigures(const Server& server);
 
 // What an info answer tells about this server now.
 ServerInfo currentServerInfo(const Server& server);

@@ -1,0 +1,156 @@
+"""brassmoor-server's watchers, end to end: Debian's Prometheus scraping --metrics, and the calls to a
+stand-in for the orchestrator's SDK sidecar (a recorder, not the real sidecar) through a session."""
+import http.server
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.request
+import json
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from server_test import DEADLINE, RunningServer, pose_bytes, query_bytes  # noqa: E402
+
+
+def free_tcp_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def http_get(url):
+    try:
+        with urllib.request.urlopen(url, timeout=DEADLINE) as answer:
+            return answer.status, answer.read().decode()
+    except urllib.error.HTTPError as error:
+        return error.code, error.read().decode()
+
+
+def until(condition, what, seconds=DEADLINE * 2):
+    end = time.monotonic() + seconds
+    while not (value := condition()):
+        assert time.monotonic() < end, f"timed out waiting for {what}"
+        time.sleep(0.1)
+    return value
+
+
+class PoseSenders:
+    """`count` clients, each on its own socket, posing ten times a second until stopped."""
+
+    def __init__(self, port, count):
+        self.sockets = [socket.socket(socket.AF_INET, socket.SOCK_DGRAM) for _ in range(count)]
+        self.stopping = threading.Event()
+        self.thread = threading.Thread(target=self._send, args=(port,), daemon=True)
+        self.thread.start()
+
+    def _send(self, port):
+        while not self.stopping.wait(0.1):
+            for s in self.sockets:
+                s.sendto(pose_bytes(1.0, 2.0, 1.7, 0.0, 0.0), ("127.0.0.1", port))
+
+    def stop(self):
+        self.stopping.set()
+        self.thread.join()
+        for s in self.sockets:
+            s.close()
+
+
+def test_prometheus_scrapes_the_clients_connected():
+    metrics_port = free_tcp_port()
+    server = RunningServer("--bots", "2", "--metrics", f"127.0.0.1:{metrics_port}")
+    senders = PoseSenders(server.port, 3)
+    prometheus = None
+    try:
+        server.wait_for_line(r"^metrics on http://127\.0\.0\.1:%d/metrics" % metrics_port)
+        status, text = http_get(f"http://127.0.0.1:{metrics_port}/healthz")
+        assert status == 200
+        with tempfile.TemporaryDirectory() as folder:
+            config = os.path.join(folder, "prometheus.yml")
+            with open(config, "w") as f:
+                f.write("global:\n  scrape_interval: 1s\nscrape_configs:\n  - job_name: brassmoor\n"
+                        f"    static_configs:\n      - targets: ['127.0.0.1:{metrics_port}']\n")
+            web = free_tcp_port()
+            prometheus = subprocess.Popen(
+                ["prometheus", "--config.file", config, "--storage.tsdb.path", os.path.join(folder, "data"),
+                 "--web.listen-address", f"127.0.0.1:{web}"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+            def clients_seen():
+                try:
+                    _, body = http_get(f"http://127.0.0.1:{web}/api/v1/query?query=brassmoor_clients")
+                except OSError:
+                    return None
+                result = json.loads(body)["data"]["result"]
+                return result and result[0]["value"][1] == "3"
+
+            until(clients_seen, "Prometheus to see brassmoor_clients 3")
+        status, text = http_get(f"http://127.0.0.1:{metrics_port}/metrics")
+        assert status == 200 and "brassmoor_bots 2\n" in text and 'brassmoor_build_info{version="' in text
+        lint = subprocess.run(["promtool", "check", "metrics"], input=text, capture_output=True, text=True)
+        assert lint.returncode == 0, lint.stdout + lint.stderr
+    finally:
+        if prometheus:
+            prometheus.terminate()
+            prometheus.wait(timeout=DEADLINE)
+        senders.stop()
+        server.close()
+
+
+class StandInSidecar(http.server.BaseHTTPRequestHandler):
+    """Records each POST with its time; on /ready, also whether the game server answered on its UDP port."""
+
+    def do_POST(self):
+        body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
+        ok = body == b"{}" and self.headers.get("Content-Type") == "application/json"
+        answered = None
+        if self.path == "/ready":
+            with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+                s.settimeout(DEADLINE)
+                s.sendto(query_bytes(7), ("127.0.0.1", self.server.game_port))
+                answered = len(s.recvfrom(64)[0]) > 0
+        self.server.calls.append((time.monotonic(), self.path, answered))
+        self.send_response(200 if ok else 400)
+        self.send_header("Content-Length", "2")
+        self.end_headers()
+        self.wfile.write(b"{}")
+
+    def log_message(self, *args):
+        pass
+
+
+def test_the_sidecar_hears_ready_health_and_shutdown_through_a_session():
+    sidecar_port = free_tcp_port()
+    os.environ["AGONES_SDK_HTTP_PORT"] = str(sidecar_port)
+    try:
+        server = RunningServer("--timeout", "0.5", "--end-when-empty", "1")
+    finally:
+        del os.environ["AGONES_SDK_HTTP_PORT"]
+    sidecar = None
+    try:
+        # The sidecar starts late: the server keeps trying, saying so once.
+        server.wait_for_line(r"^agones: the sidecar does not take /ready \(.*\); trying again each second$")
+        time.sleep(1.5)
+        sidecar = http.server.HTTPServer(("127.0.0.1", sidecar_port), StandInSidecar)
+        sidecar.calls, sidecar.game_port = [], server.port
+        threading.Thread(target=sidecar.serve_forever, daemon=True).start()
+        server.wait_for_line(r"^agones: ready$")
+        until(lambda: sum(path == "/health" for _, path, _ in sidecar.calls) >= 3, "three health calls")
+        senders = PoseSenders(server.port, 1)
+        server.wait_for_line(r"^join id=1 ")
+        senders.stop()
+        server.wait_for_line(r"^session over: no client heard for 1 s$")
+        assert server.proc.wait(timeout=DEADLINE) == 0
+        assert sum("sidecar does not take" in line for line in server.seen) == 1
+        print("sidecar calls:", [(round(t - sidecar.calls[0][0], 2), p) for t, p, _ in sidecar.calls])
+        paths = [path for _, path, _ in sidecar.calls]
+        assert paths[0] == "/ready" and sidecar.calls[0][2] is True
+        assert paths[-1] == "/shutdown" and set(paths[1:-1]) == {"/health"}
+        healths = [t for t, path, _ in sidecar.calls if path == "/health"]
+        assert all(later - earlier >= 1.9 for earlier, later in zip(healths, healths[1:]))
+    finally:
+        if sidecar:
+            sidecar.shutdown()
+            sidecar.server_close()
+        server.close()

@@ -1,0 +1,90 @@
+// The metrics endpoint on civetweb's own threads. prometheus-cpp's Exposer would serve /metrics
+// alone; civetweb directly serves /healthz beside it from the same published figures.
+#include "metrics_endpoint.h"
+
+#include <array>
+#include <cstring>
+
+#include <civetweb.h>
+
+#include "metrics_text.h"
+#include "monotonic_clock.h"
+#include "program_entry.h"
+
+namespace brassmoor {
+namespace {
+
+// Scrapes and probes are rare and short: two threads are plenty, and a stalled client is let go.
+constexpr const char* ServingThreads = "2";
+constexpr const char* RequestTimeoutMilliseconds = "5000";
+
+bool isGet(mg_connection* connection) {
+    const mg_request_info* request = mg_get_request_info(connection);
+    const char* method = request->request_method;
+    if (std::strcmp(method, "GET") == 0 || std::strcmp(method, "HEAD") == 0) return true;
+    mg_response_header_start(connection, 405);
+    mg_response_header_add(connection, "Allow", "GET, HEAD", -1);
+    mg_response_header_add(connection, "Content-Length", "0", -1);
+    mg_response_header_send(connection);
+    return false;
+}
+
+void sendBody(mg_connection* connection, int status, const char* contentType, const std::string& body) {
+    mg_response_header_start(connection, status);
+    mg_response_header_add(connection, "Content-Type", contentType, -1);
+    mg_response_header_add(connection, "Content-Length", std::to_string(body.size()).c_str(), -1);
+    mg_response_header_add(connection, "Cache-Control", "no-store", -1);
+    mg_response_header_send(connection);
+    if (std::strcmp(mg_get_request_info(connection)->request_method, "HEAD") != 0) {
+        mg_write(connection, body.data(), body.size());
+    }
+}
+
+int serveMetrics(mg_connection* connection, void* data) {
+    if (!isGet(connection)) return 405;
+    const ServerFigures figures = readFigures(*static_cast<FiguresSlot*>(data)).figures;
+    sendBody(connection, 200, MetricsContentType, metricsText(figures, formatVersion(projectVersion())));
+    return 200;
+}
+
+int serveHealth(mg_connection* connection, void* data) {
+    if (!isGet(connection)) return 405;
+    const ServerFigures figures = readFigures(*static_cast<FiguresSlot*>(data)).figures;
+    const bool onTime = ticksOnTime(figures, monotonicSeconds());
+    const int status = onTime ? 200 : 503;
+    sendBody(connection, status, "text/plain; charset=utf-8", onTime ? "ok\n" : "ticks are late\n");
+    return status;
+}
+
+}  // namespace
+
+bool startMetricsEndpoint(const Ipv4Endpoint& at, FiguresSlot& slot, MetricsEndpoint& endpoint, std::string& error) {
+    mg_init_library(0);
+    const std::string listening = formatIpv4Endpoint(at);
+    const char* options[] = {"listening_ports", listening.c_str(), "num_threads", ServingThreads,
+                             "request_timeout_ms", RequestTimeoutMilliseconds, nullptr};
+    mg_callbacks callbacks{};
+    mg_init_data init{&callbacks, nullptr, options};
+    std::array<char, 256> text{};
+    unsigned code = 0;
+    mg_error_data failure{&code, text.data(), text.size()};
+    endpoint.context = mg_start2(&init, &failure);
+    if (endpoint.context == nullptr) {
+        error = "cannot serve metrics on " + listening + ": " + (text[0] != '\0' ? text.data() : "civetweb failed");
+        mg_exit_library();
+        return false;
+    }
+    // Exact paths: "$" keeps /metrics/x and the like out.
+    mg_set_request_handler(endpoint.context, "/metrics$", serveMetrics, &slot);
+    mg_set_request_handler(endpoint.context, "/healthz$", serveHealth, &slot);
+    return true;
+}
+
+void stopMetricsEndpoint(MetricsEndpoint& endpoint) {
+    if (endpoint.context == nullptr) return;
+    mg_stop(endpoint.context);
+    endpoint.context = nullptr;
+    mg_exit_library();
+}
+
+}  // namespace brassmoor
