@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "client_process.h"
+#include "console_attach.h"
 #include "found_servers.h"
 #include "ipv4_endpoint.h"
 #include "launcher_options.h"
@@ -165,6 +166,7 @@ int run(const LauncherOptions& options) {
 }  // namespace brassmoor
 
 int main(int argc, char** argv) {
+    brassmoor::attachParentConsole();
     return brassmoor::runHelperProgram(argc, argv, brassmoor::Program, brassmoor::launcherUsageText(),
                                        brassmoor::parseLauncherOptions, brassmoor::run);
 }
