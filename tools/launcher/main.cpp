@@ -7,6 +7,7 @@
 
 #include "browser_window.h"
 #include "client_process.h"
+#include "console_attach.h"
 #include "desktop_message.h"
 #include "game_search.h"
 #include "ipv4_endpoint.h"
@@ -181,6 +182,7 @@ int run(const LauncherOptions& options) {
 }  // namespace brassmoor
 
 int main(int argc, char** argv) {
+    brassmoor::attachParentConsole();
     return brassmoor::runHelperProgram(argc, argv, brassmoor::Program, brassmoor::launcherUsageText(),
                                        brassmoor::parseLauncherOptions, brassmoor::run);
 }
