@@ -42,7 +42,8 @@ std::string describeServer(const FoundServer& server) {
     return formatIpv4Address(server.from.address) + "  players=" + std::to_string(info.players) +
            " clients=" + std::to_string(info.clients) + " bots=" + std::to_string(info.bots) +
            " max-clients=" + std::to_string(info.maxClients) + " version=" + std::to_string(info.versionMajor) +
-           "." + std::to_string(info.versionMinor) + "." + std::to_string(info.versionPatch);
+           "." + std::to_string(info.versionMinor) + "." + std::to_string(info.versionPatch) +
+           (info.name.empty() ? "" : " name=" + info.name);
 }
 
 }  // namespace brassmoor

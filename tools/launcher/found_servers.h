@@ -25,7 +25,8 @@ bool noteAnswer(std::vector<FoundServer>& found, const Ipv4Endpoint& from, std::
 // The one with the most players; of equals, the first heard. Null when none was found.
 const FoundServer* busiestServer(const std::vector<FoundServer>& found);
 
-// "192.168.1.20  players=9 clients=3 bots=6 max-clients=64 version=0.3.0"
+// "192.168.1.20  players=9 clients=3 bots=6 max-clients=64 version=0.3.0 name=Friday LAN", the name
+// last (it may hold spaces) and left out when the server told none.
 std::string describeServer(const FoundServer& server);
 
 }  // namespace brassmoor

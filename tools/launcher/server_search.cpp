@@ -37,7 +37,8 @@ std::vector<std::uint32_t> queryTargets() {
 }
 
 void sendQueries(SocketHandle socket, const std::vector<std::uint32_t>& targets, std::uint32_t nonce) {
-    const auto query = encodeInfoQuery(nonce);
+    // The longer query: a server of this version answers with its name, an older one without.
+    const auto query = encodeNamedInfoQuery(nonce);
     for (const std::uint32_t target : targets) {
         // A network without a route (255.255.255.255 where there is no default route) refuses at
         // once: nothing to do but ask the others.
