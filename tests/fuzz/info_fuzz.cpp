@@ -47,7 +47,7 @@ struct ServerSide {
 
 void checkServer(ServerSide& server, std::span<const std::uint8_t> bytes, double now) {
     const TrafficCounters before = server.counters;
-    std::array<std::uint8_t, InfoAnswerSize> answer{};
+    InfoAnswerBytes answer;
     const QueryOutcome outcome = takeInfoQuery(server.allowance, server.counters, bytes, now, server.info, answer);
     if (!startsWith(bytes, InfoQueryType)) {
         require(outcome == QueryOutcome::NotAQuery, "only type 3 is taken");
@@ -61,10 +61,10 @@ void checkServer(ServerSide& server, std::span<const std::uint8_t> bytes, double
     }
     require(outcome == QueryOutcome::Answered || outcome == QueryOutcome::Refused, "a whole query is decided");
     if (outcome == QueryOutcome::Answered) {
-        require(answer.size() <= bytes.size(), "an answer is never longer than its query");
+        require(answer.size <= bytes.size(), "an answer is never longer than its query");
         std::uint32_t nonce = 0;
         ServerInfo told;
-        require(decodeInfoAnswer(answer, nonce, told), "the answer decodes");
+        require(decodeInfoAnswer(answer.view(), nonce, told), "the answer decodes");
         require(nonce == readU32(bytes.data() + 5), "the answer echoes the query's nonce");
         require(told.instance == server.info.instance && told.players == server.info.players, "the answer tells");
     }

@@ -11,9 +11,6 @@ namespace {
 
 constexpr std::uint32_t Loopback = 0x7F000001;
 
-// The server's own name; empty until servers tell one.
-std::string serverName(const ServerInfo&) { return {}; }
-
 std::uint32_t versionKey(const ServerInfo& info) {
     return (std::uint32_t(info.versionMajor) << 16) | (std::uint32_t(info.versionMinor) << 8) | info.versionPatch;
 }
@@ -154,7 +151,7 @@ const BrowserRow* selectedRow(const BrowserModel& model) {
 }
 
 std::string rowName(const BrowserRow& row) {
-    std::string name = serverName(row.info);
+    const std::string& name = row.info.name;
     return name.empty() ? formatIpv4Address(row.from.address) : name;
 }
 
@@ -177,7 +174,8 @@ std::string describeRow(const BrowserRow& row) {
     return formatIpv4Address(row.from.address) + "  players=" + std::to_string(info.players) +
            " clients=" + std::to_string(info.clients) + " bots=" + std::to_string(info.bots) +
            " max-clients=" + std::to_string(info.maxClients) + " version=" + rowVersion(row) +
-           " ping=" + std::to_string(std::lround(row.pingMilliseconds)) + "ms name=" + serverName(info);
+           " ping=" + std::to_string(std::lround(row.pingMilliseconds)) + "ms" +
+           (info.name.empty() ? "" : " name=" + info.name);
 }
 
 }  // namespace brassmoor

@@ -70,7 +70,8 @@ std::string rowPing(const BrowserRow& row);
 std::string rowVersion(const BrowserRow& row);
 
 // One line for --list and --quick:
-// "192.168.1.20  players=9 clients=3 bots=6 max-clients=64 version=0.3.0 ping=2ms name=hall"
+// "192.168.1.20  players=9 clients=3 bots=6 max-clients=64 version=0.3.0 ping=2ms name=Friday LAN", the
+// name last (it may hold spaces) and left out when the server told none.
 std::string describeRow(const BrowserRow& row);
 
 }  // namespace brassmoor

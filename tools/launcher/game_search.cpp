@@ -39,7 +39,8 @@ std::vector<std::uint32_t> broadcastTargets() {
 void sendRound(const GameSearch& search, BrowserModel& model, double now) {
     const std::uint32_t nonce = drawNonce();
     startRound(model, nonce, now);
-    const auto query = encodeInfoQuery(nonce);
+    // The longer query: a server of this version answers with its name, an older one without.
+    const auto query = encodeNamedInfoQuery(nonce);
     for (const std::uint32_t target : search.targets) {
         // A network without a route (255.255.255.255 where there is no default route) refuses at
         // once: nothing to do but ask the others.

@@ -6,6 +6,7 @@
 
 #include "ipv4_endpoint.h"
 #include "option_values.h"
+#include "server_info.h"
 
 namespace brassmoor {
 
@@ -26,6 +27,7 @@ LauncherOptionsResult parseLauncherOptions(std::span<const char* const> args) {
     LauncherOptions& options = result.options;
     bool modeGiven = false;
     bool botsGiven = false;
+    bool nameGiven = false;
     auto takeMode = [&](LaunchMode mode) {
         if (modeGiven) return false;
         options.mode = mode;
@@ -55,6 +57,16 @@ LauncherOptionsResult parseLauncherOptions(std::span<const char* const> args) {
             }
             options.bots = static_cast<std::uint32_t>(*bots);
             botsGiven = true;
+        } else if (name == "--name") {
+            if (!value) {
+                if (i + 1 >= args.size()) return failure("--name needs a value");
+                value = std::string_view(args[++i]);
+            }
+            options.name = sanitiseServerName(*value);
+            if (options.name.empty() && !value->empty()) {
+                return failure("--name needs printable text, not only control characters or spaces");
+            }
+            nameGiven = true;
         } else if (arg.starts_with("-")) {
             return failure("unknown option " + quoted(name));
         } else {
@@ -69,11 +81,12 @@ LauncherOptionsResult parseLauncherOptions(std::span<const char* const> args) {
         }
     }
     if (botsGiven && options.mode != LaunchMode::Host) return failure("--bots goes with --host");
+    if (nameGiven && options.mode != LaunchMode::Host) return failure("--name goes with --host");
     return result;
 }
 
 std::string launcherUsageText() {
-    return "Usage: brassmoor-play [ADDRESS | --host [--bots N] | --list | --quick]\n"
+    return "Usage: brassmoor-play [ADDRESS | --host [--bots N] [--name TEXT] | --list | --quick]\n"
            "Starts Brassmoor. Without an argument it opens a window listing the games it finds on this\n"
            "computer, on the local networks (by broadcast) and at addresses joined before, refreshed\n"
            "every few seconds: join one (Enter, a double-click or Join), type an address or a computer's\n"
@@ -84,6 +97,8 @@ std::string launcherUsageText() {
            "  --host       host a LAN game: a server on every network of this computer (UDP 40123)\n"
            "               and the game joining it; prints the addresses other players can use\n"
            "  --bots N     with --host: simulated players in the hosted game, 0 to 10000 (default 0)\n"
+           "  --name TEXT  with --host: the name other players' launchers show for the hosted game\n"
+           "               (default: the computer's host name), printable UTF-8 cut to 48 bytes\n"
            "  --list       print the games found in about a second, one a line (address, players,\n"
            "               clients, simulated players, the cap on clients, version, ping, name), and exit\n"
            "  --quick      no window: join the busiest game found, or start a practice game\n"

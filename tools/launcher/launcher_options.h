@@ -24,6 +24,7 @@ struct LauncherOptions {
     LaunchMode mode = LaunchMode::Window;
     std::string address;  // with Join: a dotted-decimal IPv4 address
     std::uint32_t bots = DefaultHostedBots;
+    std::string name;  // with Host: the hosted game's name, sanitised; empty: the computer's host name
 };
 
 struct LauncherOptionsResult {

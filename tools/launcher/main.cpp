@@ -128,11 +128,12 @@ int windowOrSayWhy(const std::optional<ClientProgram>& program) {
     return 1;
 }
 
-int hostLanGame(const ClientProgram& program, std::uint32_t bots) {
+int hostLanGame(const ClientProgram& program, std::uint32_t bots, const std::string& name) {
     ServerOptions hosted;
     hosted.bindAddress = "0.0.0.0";
     hosted.port = GamePort;
     hosted.bots = bots;
+    hosted.name = name;
     std::string addresses;
     for (const LocalNetwork& network : localNetworks()) {
         addresses += (addresses.empty() ? "" : ", ") + formatIpv4Address(network.address);
@@ -169,7 +170,7 @@ int run(const LauncherOptions& options) {
         case LaunchMode::Join:
             return playAgainst(*program, options.address, nullptr);
         case LaunchMode::Host:
-            return hostLanGame(*program, options.bots);
+            return hostLanGame(*program, options.bots, options.name);
         case LaunchMode::FindOrPractice:
         case LaunchMode::List:
         case LaunchMode::Window:
