@@ -160,8 +160,8 @@ std::string rowPlayers(const BrowserRow& row) {
 }
 
 std::string rowPing(const BrowserRow& row) {
-    return row.hostedHere && row.pingMilliseconds == 0.0 ? "here"
-                                                          : std::to_string(std::lround(row.pingMilliseconds)) + " ms";
+    if (row.hostedHere && row.pingMilliseconds == 0.0) return "here";
+    return row.pingMilliseconds < 0.5 ? "<1 ms" : std::to_string(std::lround(row.pingMilliseconds)) + " ms";
 }
 
 std::string rowVersion(const BrowserRow& row) {

@@ -30,6 +30,8 @@ constexpr std::array<const char*, 3> FontFiles{"/usr/share/fonts/truetype/dejavu
 // How long a frame waits for input when nothing moves; a hosted game is served more often.
 constexpr double IdleFrameSeconds = 0.05;
 constexpr double HostingFrameSeconds = 0.015;
+// While answers come in they are read this often, so that their ping is near the truth.
+constexpr double AnsweringFrameSeconds = 0.003;
 // While the game runs the hidden window waits on it this long a step.
 constexpr int GameStepMilliseconds = 20;
 constexpr std::uint32_t MostBotsFromWindow = 200;
@@ -133,6 +135,8 @@ bool drawFrame(BrowserSession& session, WindowState& state) {
                  ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoSavedSettings |
                      ImGuiWindowFlags_NoBringToFrontOnFocus);
     ImGui::TextUnformatted("Games on this computer and the local networks");
+    ImGui::SameLine();
+    ImGui::TextDisabled("  %zu found, asked every %.0f s", session.model.rows.size(), RefreshSeconds);
     const float line = ImGui::GetFrameHeightWithSpacing();
     const float messagesHeight = 5.0f * ImGui::GetTextLineHeightWithSpacing();
     drawTable(session, state, std::max(line * 3.0f, ImGui::GetContentRegionAvail().y - 2.5f * line - messagesHeight));
@@ -214,7 +218,10 @@ void runFrames(GLFWwindow* window, BrowserSession& session) {
             glfwPollEvents();
             continue;
         }
-        glfwWaitEventsTimeout(session.hosted ? HostingFrameSeconds : IdleFrameSeconds);
+        const double now = monotonicSeconds();
+        glfwWaitEventsTimeout(answersDue(session.search, now) ? AnsweringFrameSeconds
+                              : session.hosted               ? HostingFrameSeconds
+                                                             : IdleFrameSeconds);
         stepBrowserSession(session, monotonicSeconds(), 0);
         ImGui_ImplOpenGL3_NewFrame();
         ImGui_ImplGlfw_NewFrame();

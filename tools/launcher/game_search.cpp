@@ -18,6 +18,11 @@ namespace {
 
 constexpr std::uint32_t Loopback = 0x7F000001;
 constexpr std::uint32_t LimitedBroadcast = 0xFFFFFFFF;
+// Right after a round the search waits this long for the first answers, which are then timed to the
+// millisecond (this computer's and a LAN's come that soon); later ones are read with the next frame.
+constexpr int QuickAnswerMilliseconds = 3;
+// Answers from a LAN come within this long of their query.
+constexpr double AnswerSeconds = 0.5;
 // In a one-off search a lost query or answer is asked again once, this far in.
 constexpr double RepeatAfterFraction = 0.4;
 
@@ -105,15 +110,25 @@ bool pollGameSearch(GameSearch& search, BrowserModel& model, double now, std::st
     if (search.socket == InvalidSocketHandle) return true;  // no search could be opened: said so then
     if (now >= search.nextRound) {
         sendRound(search, model, now);
+        search.lastRound = now;
         search.nextRound = now + RefreshSeconds;
     }
-    bool readable[1] = {false};
-    if (waitForDatagrams(std::span<const SocketHandle>(&search.socket, 1), 0, readable) < 0) {
-        error = "looking for games failed: " + lastSocketError();
-        return false;
+    // Right after a round: wait a little for answers and time each as it comes.
+    const double quickUntil = now == search.lastRound ? now + QuickAnswerMilliseconds / 1000.0 : now;
+    for (double at = now;; at = monotonicSeconds()) {
+        const int wait = static_cast<int>(std::ceil(std::max(0.0, quickUntil - at) * 1000.0));
+        bool readable[1] = {false};
+        if (waitForDatagrams(std::span<const SocketHandle>(&search.socket, 1), wait, readable) < 0) {
+            error = "looking for games failed: " + lastSocketError();
+            return false;
+        }
+        if (readable[0]) takeWaitingAnswers(search, model, wait > 0 ? monotonicSeconds() : at);
+        if (wait == 0) return true;
     }
-    if (readable[0]) takeWaitingAnswers(search, model, now);
-    return true;
+}
+
+bool answersDue(const GameSearch& search, double now) {
+    return search.socket != InvalidSocketHandle && now < search.lastRound + AnswerSeconds;
 }
 
 std::optional<BrowserModel> searchOnce(double seconds, std::string& error) {

@@ -23,6 +23,7 @@ struct GameSearch {
     SocketHandle socket = InvalidSocketHandle;
     std::vector<std::uint32_t> targets;  // 127.0.0.1, the broadcast addresses, then the addresses added
     double nextRound = 0.0;              // when the next round of queries leaves
+    double lastRound = 0.0;              // when the latest round left
 };
 
 // Starts the sockets library and opens the socket. False, with `error` set to one line, when it cannot.
@@ -36,6 +37,10 @@ void refreshNow(GameSearch& search);
 // Sends a round when one is due and takes every answer already waiting; never waits. False, with
 // `error` set, when the socket failed.
 bool pollGameSearch(GameSearch& search, BrowserModel& model, double now, std::string& error);
+
+// True shortly after a round left, while answers come in: a caller that reads them sooner
+// measures their round trip better.
+bool answersDue(const GameSearch& search, double now);
 
 // For --list and --quick: listens for `seconds`, asking twice in case a datagram was lost.
 std::optional<BrowserModel> searchOnce(double seconds, std::string& error);
