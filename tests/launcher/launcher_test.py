@@ -135,12 +135,14 @@ def end_game_with_escape(xserver, launcher):
         xserver.key("Escape", False)
 
 
-def launcher_window_shown(xserver):
-    """True while the launcher's window is mapped on the screen (it is hidden while a game runs)."""
+def launcher_window_shown(xserver, focused=False):
+    """True while the launcher's window is mapped on the screen (it is hidden while a game runs),
+    and with `focused` when it has the keyboard too."""
     for window in xserver.connection.screen().root.query_tree().children:
         try:
             if window.get_wm_name() == WINDOW_TITLE:
-                return window.get_attributes().map_state == X.IsViewable
+                shown = window.get_attributes().map_state == X.IsViewable
+                return shown and (not focused or xserver.connection.get_input_focus().focus.id == window.id)
         except Exception:  # the window may go away between the calls
             continue
     return False
@@ -168,7 +170,8 @@ def test_the_window_joins_with_enter_hides_while_the_game_runs_and_closes_with_e
     # The game looks at Escape once a frame: held until the launcher's window is back.
     xserver.key("Escape", True)
     try:
-        wait_for(lambda: launcher_window_shown(xserver), timeout=DEADLINE, what="the window to come back")
+        wait_for(lambda: launcher_window_shown(xserver, focused=True), timeout=DEADLINE,
+                 what="the window to come back with the keyboard")
     finally:
         xserver.key("Escape", False)
     assert not any(is_running(game) for game in games)
