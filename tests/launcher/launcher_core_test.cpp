@@ -1,9 +1,8 @@
-// The info query and answer on the wire, the server's allowance, and how a search's answers are kept.
+// The info query and answer on the wire, the server's allowance, and the launcher's command line.
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "found_servers.h"
 #include "info_answers.h"
 #include "launcher_options.h"
 #include "server_info.h"
@@ -107,32 +106,6 @@ TEST(InfoAnswers, OnlyQueriesAreTakenAndShortOnesAreDroppedUnanswered) {
     EXPECT_EQ(counters.queriesAnswered + counters.queriesRefused, 0u);
 }
 
-TEST(FoundServers, OneEntryPerServerUnderLoopbackWhenHeardThere) {
-    std::vector<FoundServer> found;
-    const Ipv4Endpoint lan{0x0A000005, 40123};
-    const Ipv4Endpoint loopback{0x7F000001, 40123};
-    EXPECT_TRUE(noteAnswer(found, lan, encodeInfoAnswer(77, sampleInfo(1, 3)), 77));
-    EXPECT_TRUE(noteAnswer(found, loopback, encodeInfoAnswer(77, sampleInfo(1, 4)), 77));
-    EXPECT_TRUE(noteAnswer(found, lan, encodeInfoAnswer(77, sampleInfo(1, 4)), 77));
-    ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0].from, loopback);
-    EXPECT_EQ(found[0].info.players, 4);
-
-    EXPECT_FALSE(noteAnswer(found, lan, encodeInfoAnswer(76, sampleInfo(2, 9)), 77)) << "another search's answer";
-    EXPECT_TRUE(noteAnswer(found, lan, encodeInfoAnswer(77, sampleInfo(2, 9)), 77));
-    ASSERT_EQ(found.size(), 2u);
-    EXPECT_EQ(describeServer(found[1]), "10.0.0.5  players=9 clients=1 bots=8 max-clients=64 version=0.3.1");
-}
-
-TEST(FoundServers, TheBusiestIsChosenAndTheFirstHeardOfEquals) {
-    std::vector<FoundServer> found;
-    EXPECT_EQ(busiestServer(found), nullptr);
-    found.push_back(FoundServer{{1, 40123}, sampleInfo(1, 5)});
-    found.push_back(FoundServer{{2, 40123}, sampleInfo(2, 7)});
-    found.push_back(FoundServer{{3, 40123}, sampleInfo(3, 7)});
-    EXPECT_EQ(busiestServer(found), &found[1]);
-}
-
 TEST(LauncherOptions, OneModeAtATimeAndBotsOnlyWhenHosting) {
     auto parse = [](std::vector<const char*> args) {
         args.insert(args.begin(), "brassmoor-play");
@@ -143,8 +116,10 @@ TEST(LauncherOptions, OneModeAtATimeAndBotsOnlyWhenHosting) {
     EXPECT_EQ(host.options.mode, LaunchMode::Host);
     EXPECT_EQ(host.options.bots, 12u);
     EXPECT_EQ(parse({"192.168.1.20"}).options.address, "192.168.1.20");
+    EXPECT_EQ(parse({}).options.mode, LaunchMode::Window);
+    EXPECT_EQ(parse({"--quick"}).options.mode, LaunchMode::FindOrPractice);
     for (const auto& wrong : std::vector<std::vector<const char*>>{
-             {"--bots", "3"}, {"--host", "--list"}, {"10.0.0.1", "10.0.0.2"}, {"010.0.0.1"}, {"--host", "--bots", "x"}}) {
+             {"--bots", "3"}, {"--host", "--list"}, {"--quick", "--list"}, {"10.0.0.1", "10.0.0.2"}, {"010.0.0.1"}, {"--host", "--bots", "x"}}) {
         EXPECT_EQ(parse(wrong).action, CommandLineAction::Error) << wrong[0];
     }
 }
