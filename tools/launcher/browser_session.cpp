@@ -82,7 +82,13 @@ void gameEnded(BrowserSession& session, int status) {
         std::size_t start = 0;
         while (start < output.size()) {
             const std::size_t end = std::min(output.find('\n', start), output.size());
-            if (end > start) show(session, output.substr(start, end - start), true);
+            // Already passed on to standard error as it came: shown and logged here.
+            if (end > start) {
+                const std::string line = output.substr(start, end - start);
+                show(session, line, true);
+                std::string error;
+                appendLauncherLog(session.folders.state, "the game: " + line, error);
+            }
             start = end + 1;
         }
     }
