@@ -180,6 +180,7 @@ bool drawFrame(BrowserSession& session, WindowState& state) {
     ImGui::EndDisabled();
 
     ImGui::BeginChild("messages", ImVec2(0.0f, 0.0f), true);
+    if (session.messages.empty()) ImGui::TextDisabled("What happens, and anything that goes wrong, is told here.");
     for (const BrowserMessage& message : session.messages) {
         if (message.error) ImGui::PushStyleColor(ImGuiCol_Text, ErrorText);
         ImGui::TextWrapped("%s", message.text.c_str());
