@@ -1,6 +1,9 @@
-// The info query and answer on the wire, the server's allowance, and how a search's answers are kept.
+// The info query and answer on the wire (the name, hostile names), the server's allowance, and how a search's answers are kept.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "found_servers.h"
@@ -64,6 +67,65 @@ TEST(InfoDatagrams, DecodersRefuseShortWrongTypeAndWrongMagic) {
     answer[4] = 2;
     EXPECT_FALSE(decodeInfoAnswer(answer, nonce, info));
     EXPECT_EQ(nonce, 99u) << "a refused answer leaves the nonce alone";
+}
+
+TEST(InfoDatagrams, TheNameFollowsOnlyForALongerQueryCutToFitAtACharactersBoundary) {
+    ServerInfo info = sampleInfo(0xA0B0C0D0, 4);
+    info.name = "Caf\xC3\xA9 du Port";  // the e-acute takes bytes 3 and 4
+    const auto old = encodeInfoAnswer(7, info);
+    auto tail = [&](std::size_t querySize) {
+        const InfoAnswerBytes answer = encodeInfoAnswerFor(querySize, 7, info);
+        EXPECT_TRUE(std::equal(old.begin(), old.end(), answer.bytes.begin())) << querySize;
+        return std::vector<std::uint8_t>(answer.view().begin() + InfoAnswerSize, answer.view().end());
+    };
+    EXPECT_EQ(tail(24), std::vector<std::uint8_t>{}) << "a 24-byte query gets the 24 bytes it always got";
+    EXPECT_EQ(tail(25), std::vector<std::uint8_t>{0});
+    EXPECT_EQ(tail(29), (std::vector<std::uint8_t>{3, 'C', 'a', 'f'})) << "never half a character";
+    EXPECT_EQ(tail(30), (std::vector<std::uint8_t>{5, 'C', 'a', 'f', 0xC3, 0xA9}));
+    EXPECT_EQ(tail(NamedInfoQuerySize).size(), 1u + 13u);
+    EXPECT_EQ(tail(4000).size(), 1u + 13u);
+
+    const auto query = encodeNamedInfoQuery(0x04030201);
+    ASSERT_EQ(query.size(), 73u);
+    EXPECT_EQ(std::vector<std::uint8_t>(query.begin(), query.begin() + 10),
+              (std::vector<std::uint8_t>{'K', 'V', '0', '1', 3, 1, 2, 3, 4, 0}));
+    std::uint32_t nonce = 0;
+    ServerInfo heard;
+    heard.name = "stale";
+    ASSERT_TRUE(decodeInfoAnswer(encodeInfoAnswerFor(query.size(), 7, info).view(), nonce, heard));
+    EXPECT_EQ(heard.name, "Caf\xC3\xA9 du Port");
+    ASSERT_TRUE(decodeInfoAnswer(old, nonce, heard));
+    EXPECT_EQ(heard.name, "") << "an old server's answer tells no name";
+}
+
+TEST(InfoDatagrams, HostileNamesAreReadSanitised) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"a\x01" "b\x7F\x1B[31mc\xC2\x85" "d", "ab[31mcd"},      // C0, DEL, escape, C1
+        {"\xC3\x28ok\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80\xE2\x82", "(ok"},  // broken, overlong, surrogate, too high, cut
+        {"\xE2\x80\xAE" "exe.txt\xE2\x81\xA6\xE2\x80\x8B\xEF\xBB\xBF", "exe.txt"},  // bidi override, isolate, zero width, BOM
+        {" \t two\n\r  words \xC2\xA0", "two words"},
+        {std::string(60, 'x') + "\xC3\xA9", std::string(48, 'x')},
+        {std::string(47, 'x') + "\xC3\xA9", std::string(47, 'x')},  // the e-acute would end past 48 bytes
+    };
+    const auto base = encodeInfoAnswer(1, sampleInfo(1, 2));
+    for (const auto& [raw, expected] : cases) {
+        std::vector<std::uint8_t> answer(base.begin(), base.end());
+        answer.push_back(static_cast<std::uint8_t>(raw.size()));
+        answer.insert(answer.end(), raw.begin(), raw.end());
+        std::uint32_t nonce = 0;
+        ServerInfo info;
+        ASSERT_TRUE(decodeInfoAnswer(answer, nonce, info));
+        EXPECT_EQ(info.name, expected) << raw;
+        EXPECT_EQ(sanitiseServerName(raw), expected) << "the same where a name is set";
+    }
+    // A length running past the datagram: the name is what is there.
+    std::vector<std::uint8_t> answer(base.begin(), base.end());
+    const std::string tail = "\xC8" "abc";  // 200 bytes told, 3 there
+    answer.insert(answer.end(), tail.begin(), tail.end());
+    std::uint32_t nonce = 0;
+    ServerInfo info;
+    ASSERT_TRUE(decodeInfoAnswer(answer, nonce, info));
+    EXPECT_EQ(info.name, "abc");
 }
 
 TEST(InfoAnswers, AllowanceAnswersABucketThenRefillsAtTheRate) {
@@ -143,8 +205,10 @@ TEST(LauncherOptions, OneModeAtATimeAndBotsOnlyWhenHosting) {
     EXPECT_EQ(host.options.mode, LaunchMode::Host);
     EXPECT_EQ(host.options.bots, 12u);
     EXPECT_EQ(parse({"192.168.1.20"}).options.address, "192.168.1.20");
+    EXPECT_EQ(parse({"--host", "--name", "\x07 Up\nstairs "}).options.name, "Up stairs");
     for (const auto& wrong : std::vector<std::vector<const char*>>{
-             {"--bots", "3"}, {"--host", "--list"}, {"10.0.0.1", "10.0.0.2"}, {"010.0.0.1"}, {"--host", "--bots", "x"}}) {
+             {"--bots", "3"}, {"--host", "--list"}, {"10.0.0.1", "10.0.0.2"}, {"010.0.0.1"}, {"--host", "--bots", "x"},
+             {"--name", "x"}, {"--host", "--name", "\x01\t"}}) {
         EXPECT_EQ(parse(wrong).action, CommandLineAction::Error) << wrong[0];
     }
 }

@@ -65,7 +65,7 @@ bool isHidden(std::uint32_t code) {
 
 bool isSpace(std::uint32_t code) {
     return code == ' ' || code == '\t' || code == '\n' || code == '\v' || code == '\f' || code == '\r' ||
-           code == 0x85u || code == 0xA0u || code == 0x2028u || code == 0x2029u;
+           code == 0xA0u || code == 0x2028u || code == 0x2029u;
 }
 
 // The longest start of `text` of at most `limit` bytes that ends on a character's boundary.
