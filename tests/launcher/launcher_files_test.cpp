@@ -47,6 +47,8 @@ TEST(RememberedAddresses, MostRecentFirstBoundedAndRoundTripped) {
     const RememberedLoad load = loadRememberedAddresses(folder.string());
     EXPECT_EQ(load.addresses, kept);
     EXPECT_EQ(load.problem, "");
+    ASSERT_TRUE(saveRememberedAddresses(folder.string(), {"10.9.9.9"}, error)) << "over the old file: " << error;
+    EXPECT_EQ(loadRememberedAddresses(folder.string()).addresses, std::vector<std::string>{"10.9.9.9"});
 }
 
 TEST(RememberedAddresses, ADamagedFileIsSetAsideSaidAndItsGoodLinesKept) {

@@ -13,6 +13,8 @@ namespace brassmoor {
 namespace {
 
 constexpr std::size_t MaxAddressBytes = 253;  // the longest a DNS name may be
+// Past this many, the last is replaced: a folder is not filled by a file that keeps breaking.
+constexpr int MostDamagedCopies = 10;
 constexpr const char* FileComment = "# Addresses brassmoor-play was asked to join, the most recent first.";
 
 bool sameAddress(std::string_view a, std::string_view b) {
@@ -28,9 +30,14 @@ std::filesystem::path fileIn(const std::string& configFolder, const char* suffix
 
 // Moves the damaged file aside and says so; the line to log.
 std::string setAside(const std::filesystem::path& file, const std::string& why) {
-    std::filesystem::path aside = file;
-    aside += ".damaged";
+    // A file set aside before is kept too: the first free name of .damaged, .damaged-2, ...
     std::error_code failure;
+    std::filesystem::path aside;
+    for (int copy = 1; copy <= MostDamagedCopies; ++copy) {
+        aside = file;
+        aside += copy == 1 ? std::string(".damaged") : ".damaged-" + std::to_string(copy);
+        if (!std::filesystem::exists(aside, failure)) break;
+    }
     std::filesystem::rename(file, aside, failure);
     if (failure) {
         return "remembered addresses: " + utf8FromPath(file) + " is damaged (" + why +
