@@ -32,10 +32,8 @@ std::string contentsOf(const fs::path& file) {
 TEST(RememberedAddresses, MostRecentFirstBoundedAndRoundTripped) {
     const fs::path folder = freshFolder() / "made" / "brassmoor";
     EXPECT_TRUE(loadRememberedAddresses(folder.string()).addresses.empty()) << "no file yet";
-    std::vector<std::string> kept = rememberAddress({}, "10.0.0.1");
-    kept = rememberAddress(kept, "game.lan");
-    kept = rememberAddress(kept, "Game.LAN");
-    kept = rememberAddress(kept, "not an address");
+    std::vector<std::string> kept;
+    for (const char* typed : {"10.0.0.1", "game.lan", "Game.LAN", "not an address"}) kept = rememberAddress(kept, typed);
     EXPECT_EQ(kept, (std::vector<std::string>{"Game.LAN", "10.0.0.1"}));
     for (int i = 1; i <= 10; ++i) kept = rememberAddress(kept, "192.168.1." + std::to_string(i));
     ASSERT_EQ(kept.size(), MaxRememberedAddresses);
@@ -46,7 +44,6 @@ TEST(RememberedAddresses, MostRecentFirstBoundedAndRoundTripped) {
     ASSERT_TRUE(saveRememberedAddresses(folder.string(), kept, error)) << error;
     const RememberedLoad load = loadRememberedAddresses(folder.string());
     EXPECT_EQ(load.addresses, kept);
-    EXPECT_EQ(load.problem, "");
     ASSERT_TRUE(saveRememberedAddresses(folder.string(), {"10.9.9.9"}, error)) << "over the old file: " << error;
     EXPECT_EQ(loadRememberedAddresses(folder.string()).addresses, std::vector<std::string>{"10.9.9.9"});
 }
@@ -82,12 +79,11 @@ TEST(LauncherLog, LinesAreAppendedStampedIntoAFolderMadeForThem) {
     std::string error;
     ASSERT_TRUE(appendLauncherLog(folder.string(), "cannot open a window", error)) << error;
     ASSERT_TRUE(appendLauncherLog(folder.string(), "the game ended with status 1:\nno OpenGL 3.3\n", error)) << error;
-    const std::regex expected(
-        "(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ cannot open a window\n)"
-        "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ the game ended with status 1:\n"
-        "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ no OpenGL 3.3\n");
-    EXPECT_TRUE(std::regex_match(contentsOf(folder / "brassmoor-play.log"), expected))
-        << contentsOf(folder / "brassmoor-play.log");
+    const std::string stamp = "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ ";
+    const std::string log = contentsOf(folder / "brassmoor-play.log");
+    EXPECT_TRUE(std::regex_match(log, std::regex(stamp + "cannot open a window\n" + stamp +
+                                                 "the game ended with status 1:\n" + stamp + "no OpenGL 3.3\n")))
+        << log;
     EXPECT_FALSE(appendLauncherLog("", "lost", error));
     EXPECT_NE(error, "");
 }
