@@ -13,7 +13,7 @@
 #include <span>
 #include <vector>
 
-#include "found_servers.h"
+#include "browser_model.h"
 #include "info_answers.h"
 #include "server_info.h"
 
@@ -47,7 +47,7 @@ struct ServerSide {
 
 void checkServer(ServerSide& server, std::span<const std::uint8_t> bytes, double now) {
     const TrafficCounters before = server.counters;
-    std::array<std::uint8_t, InfoAnswerSize> answer{};
+    InfoAnswerBytes answer;
     const QueryOutcome outcome = takeInfoQuery(server.allowance, server.counters, bytes, now, server.info, answer);
     if (!startsWith(bytes, InfoQueryType)) {
         require(outcome == QueryOutcome::NotAQuery, "only type 3 is taken");
@@ -61,10 +61,10 @@ void checkServer(ServerSide& server, std::span<const std::uint8_t> bytes, double
     }
     require(outcome == QueryOutcome::Answered || outcome == QueryOutcome::Refused, "a whole query is decided");
     if (outcome == QueryOutcome::Answered) {
-        require(answer.size() <= bytes.size(), "an answer is never longer than its query");
+        require(answer.size <= bytes.size(), "an answer is never longer than its query");
         std::uint32_t nonce = 0;
         ServerInfo told;
-        require(decodeInfoAnswer(answer, nonce, told), "the answer decodes");
+        require(decodeInfoAnswer(answer.view(), nonce, told), "the answer decodes");
         require(nonce == readU32(bytes.data() + 5), "the answer echoes the query's nonce");
         require(told.instance == server.info.instance && told.players == server.info.players, "the answer tells");
     }
@@ -73,24 +73,22 @@ void checkServer(ServerSide& server, std::span<const std::uint8_t> bytes, double
             "answers stay within the allowance");
 }
 
-void checkSearch(std::vector<FoundServer>& found, std::span<const std::uint8_t> bytes, bool loopback) {
-    const std::size_t before = found.size();
+void checkSearch(BrowserModel& model, std::span<const std::uint8_t> bytes, bool loopback, double now) {
+    const std::size_t before = model.rows.size();
     const Ipv4Endpoint from{loopback ? 0x7F000001u : 0x0A000002u, 40123};
-    const bool taken = noteAnswer(found, from, bytes, SearchNonce);
+    const bool taken = takeAnswer(model, from, bytes, now);
     const bool expected =
         startsWith(bytes, InfoAnswerType) && bytes.size() >= InfoAnswerSize && readU32(bytes.data() + 5) == SearchNonce;
     require(taken == expected, "an answer is taken exactly when it is this search's and whole");
-    require(found.size() == before || (taken && found.size() == before + 1), "at most one server is added");
-    for (std::size_t i = 0; i < found.size(); ++i) {
-        for (std::size_t j = i + 1; j < found.size(); ++j) {
-            require(found[i].info.instance != found[j].info.instance, "one entry per server");
+    require(model.rows.size() == before || (taken && model.rows.size() == before + 1), "at most one row is added");
+    for (std::size_t i = 0; i < model.rows.size(); ++i) {
+        require(model.rows[i].pingMilliseconds >= 0.0, "a ping is never negative");
+        for (std::size_t j = i + 1; j < model.rows.size(); ++j) {
+            require(model.rows[i].info.instance != model.rows[j].info.instance, "one row per server");
         }
     }
-    const FoundServer* busiest = busiestServer(found);
-    require((busiest == nullptr) == found.empty(), "a busiest server exists when any was found");
-    for (const FoundServer& server : found) {
-        require(busiest == nullptr || server.info.players <= busiest->info.players, "the busiest has the most");
-    }
+    const BrowserRow* chosen = selectedRow(model);
+    require(chosen == nullptr || isJoinable(model, *chosen), "only a joinable game is chosen");
 }
 
 }  // namespace
@@ -99,7 +97,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ServerSide server;
     server.info.instance = 0x01020304;
     server.info.players = 7;
-    std::vector<FoundServer> found;
+    BrowserModel model;
+    model.own = projectVersion();
+    startRound(model, SearchNonce, 0.0);
     double now = 0.0;
     std::size_t at = 0;
     while (at + 2 <= size) {
@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         at += 2 + length;
         now += (control >> 1) * 0.1;
         checkServer(server, bytes, now);
-        checkSearch(found, bytes, (control & 1) != 0);
+        checkSearch(model, bytes, (control & 1) != 0, now);
     }
     return 0;
 }

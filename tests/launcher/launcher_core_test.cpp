@@ -69,7 +69,7 @@ TEST(InfoDatagrams, DecodersRefuseShortWrongTypeAndWrongMagic) {
 TEST(InfoAnswers, AllowanceAnswersABucketThenRefillsAtTheRate) {
     TrafficCounters counters;
     QueryAllowance allowance = makeQueryAllowance(100.0);
-    std::array<std::uint8_t, InfoAnswerSize> answer{};
+    InfoAnswerBytes answer;
     const auto query = encodeInfoQuery(42);
     int answered = 0;
     for (int i = 0; i < 200; ++i) {
@@ -88,7 +88,7 @@ TEST(InfoAnswers, AllowanceAnswersABucketThenRefillsAtTheRate) {
 
     std::uint32_t nonce = 0;
     ServerInfo decoded;
-    ASSERT_TRUE(decodeInfoAnswer(answer, nonce, decoded));
+    ASSERT_TRUE(decodeInfoAnswer(answer.view(), nonce, decoded));
     EXPECT_EQ(nonce, 42u);
     EXPECT_EQ(decoded.players, 3);
 }
@@ -96,7 +96,7 @@ TEST(InfoAnswers, AllowanceAnswersABucketThenRefillsAtTheRate) {
 TEST(InfoAnswers, OnlyQueriesAreTakenAndShortOnesAreDroppedUnanswered) {
     TrafficCounters counters;
     QueryAllowance allowance = makeQueryAllowance(0.0);
-    std::array<std::uint8_t, InfoAnswerSize> answer{};
+    InfoAnswerBytes answer;
     const std::uint8_t pose[25] = {'K', 'V', '0', '1', 1};
     EXPECT_EQ(takeInfoQuery(allowance, counters, pose, 0.0, {}, answer), QueryOutcome::NotAQuery);
     EXPECT_EQ(counters.datagramsIn, 0u) << "the pose path counts its own";

@@ -7,6 +7,7 @@
 
 #include "ipv4_endpoint.h"
 #include "option_values.h"
+#include "server_info.h"
 
 namespace brassmoor {
 
@@ -76,6 +77,12 @@ std::string applyOption(std::string_view name, std::string_view value, ServerOpt
     } else if (name == "--capture") {
         if (value.empty()) return "--capture needs a file name";
         options.capturePath = std::string(value);
+    } else if (name == "--name") {
+        // Empty (as a service's unset variable gives it) keeps the default, the host name.
+        options.name = sanitiseServerName(value);
+        if (options.name.empty() && !value.empty()) {
+            return "--name needs printable text, not only control characters or spaces";
+        }
     } else if (name == "--seed") {
         auto n = parseWhole(value);
         if (!n) return "--seed needs a whole number from 0 to 18446744073709551615, not " + quoted(value);
@@ -87,7 +94,7 @@ std::string applyOption(std::string_view name, std::string_view value, ServerOpt
 bool takesValue(std::string_view name) {
     return name == "--bind" || name == "--port" || name == "--rate" || name == "--bots" ||
            name == "--timeout" || name == "--seed" || name == "--arena" || name == "--max-clients" ||
-           name == "--max-entries" || name == "--status" || name == "--capture";
+           name == "--max-entries" || name == "--status" || name == "--capture" || name == "--name";
 }
 
 }  // namespace
@@ -131,6 +138,9 @@ std::string serverUsageText() {
            "                     datagrams the system dropped for want of room in the queue\n"
            "  --capture FILE     write every datagram received and sent to FILE as pcap\n"
            "                     (Wireshark, tshark, brassmoor-replay read it)\n"
+           "  --name TEXT        the name launchers show for this server (default: the computer's\n"
+           "                     host name); printable UTF-8 cut to 48 bytes, control characters\n"
+           "                     and invisible ones left out\n"
            "  --help             print this and exit\n"
            "  --version          print the version and exit\n"
            "\n"

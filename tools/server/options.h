@@ -27,6 +27,7 @@ struct ServerOptions {
     std::size_t maxEntries = MaxSnapshotEntries;
     double statusSeconds = 5.0;  // between status lines
     std::string capturePath;     // every datagram received and sent goes there as pcap; empty: none
+    std::string name;            // told in info answers, sanitised; empty: the computer's host name
 };
 
 struct OptionsResult {
