@@ -226,13 +226,23 @@ system_dlls='^(kernel32|user32|gdi32|shell32|ws2_32|iphlpapi|msvcrt|advapi32|ole
 zip_name="$(cat "$project_build/package/zip-name.txt")"
 installer_name="$(cat "$project_build/package/installer-name.txt")"
 for exe in "$project_build/package/${zip_name%.zip}"/*.exe; do
-  dlls="$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p')"
+  headers="$(x86_64-w64-mingw32-objdump -p "$exe")"
+  # The launcher is a GUI program (subsystem 2: no console window from the Start menu); the
+  # others are console programs (3), which a console's Ctrl+C reaches.
+  subsystem="$(echo "$headers" | awk '$1 == "Subsystem" { print $2 + 0 }')"
+  expected=3
+  [ "$(basename "$exe")" = brassmoor-play.exe ] && expected=2
+  if [ "$subsystem" != "$expected" ]; then
+    echo "build-windows: $(basename "$exe") has subsystem ${subsystem:-none}, not $expected" >&2
+    exit 1
+  fi
+  dlls="$(echo "$headers" | sed -n 's/^\tDLL Name: //p')"
   foreign="$(echo "$dlls" | tr 'A-Z' 'a-z' | grep -Ev "$system_dlls" || true)"
   if [ -n "$foreign" ]; then
     echo "build-windows: $(basename "$exe") needs DLLs that Windows does not have:" $foreign >&2
     exit 1
   fi
-  echo "   $(basename "$exe") imports only" $dlls
+  echo "   $(basename "$exe") (subsystem $subsystem) imports only" $dlls
 done
 mkdir -p "$root/dist"
 for name in "$zip_name" "$installer_name"; do
