@@ -136,6 +136,14 @@ bool stepBrowserSession(BrowserSession& session, double now, int waitMillisecond
         reportProblem(session, error);
         refreshNow(session.search);
     }
+    // A console, when there is one, hears of each game as it is first found.
+    for (const BrowserRow& row : session.model.rows) {
+        if (std::find(session.announced.begin(), session.announced.end(), row.info.instance) != session.announced.end()) {
+            continue;
+        }
+        session.announced.push_back(row.info.instance);
+        std::printf("found %s\n", describeRow(row).c_str());
+    }
     std::erase_if(session.rememberedLookups, [&](const NameLookup& lookup) {
         NameLookupResult result;
         if (!takeNameLookup(lookup, result)) return false;

@@ -35,6 +35,7 @@ struct BrowserSession {
     std::unique_ptr<Server> hosted;  // a game served by this launcher
     bool hostedIsPractice = false;   // a practice game ends with its game; a LAN game stays hosted
     std::vector<BrowserMessage> messages;  // the latest last
+    std::vector<std::uint32_t> announced;  // the servers whose "found" line was printed
 };
 
 // Opens the search and starts looking up the remembered addresses; what fails is reported.

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <vector>
 
 #include "browser_session.h"
 #include "launcher_options.h"
@@ -42,15 +43,22 @@ struct WindowState {
     std::array<char, 256> address{};
     int bots = 3;
     bool scrollToSelected = false;
+    // The list's keys pressed since the last frame: a press and its release can both come between
+    // two frames, which ImGui's own key state would miss.
+    std::vector<int> keysPressed;
 };
+
+// Chained after ImGui's own key handling (it calls the callback installed before it).
+void noteKey(GLFWwindow* window, int key, int, int action, int) {
+    auto* state = static_cast<WindowState*>(glfwGetWindowUserPointer(window));
+    if (state != nullptr && action != GLFW_RELEASE) state->keysPressed.push_back(key);
+}
 
 std::string glfwProblem() {
     const char* description = nullptr;
     glfwGetError(&description);
     return description != nullptr ? description : "no reason given";
 }
-
-bool pressed(ImGuiKey key) { return ImGui::IsKeyPressed(ImGui::GetKeyIndex(key)); }
 
 void loadFont() {
     ImGuiIO& io = ImGui::GetIO();
@@ -182,13 +190,15 @@ bool drawFrame(BrowserSession& session, WindowState& state) {
     ImGui::End();
 
     // The keys act on the list unless the address is being typed.
-    if (!io.WantTextInput) {
-        if (pressed(ImGuiKey_Escape)) return false;
-        if (pressed(ImGuiKey_UpArrow) || pressed(ImGuiKey_DownArrow)) {
-            moveSelection(session.model, pressed(ImGuiKey_UpArrow) ? -1 : 1);
+    std::vector<int> keys;
+    keys.swap(state.keysPressed);
+    for (const int key : io.WantTextInput ? std::vector<int>{} : keys) {
+        if (key == GLFW_KEY_ESCAPE) return false;
+        if (key == GLFW_KEY_UP || key == GLFW_KEY_DOWN) {
+            moveSelection(session.model, key == GLFW_KEY_UP ? -1 : 1);
             state.scrollToSelected = true;
         }
-        if (pressed(ImGuiKey_Enter) || pressed(ImGuiKey_KeyPadEnter)) joinSelected(session);
+        if ((key == GLFW_KEY_ENTER || key == GLFW_KEY_KP_ENTER) && !session.gameRunning) joinSelected(session);
     }
     return true;
 }
@@ -205,8 +215,7 @@ void render(GLFWwindow* window) {
     glfwSwapBuffers(window);
 }
 
-void runFrames(GLFWwindow* window, BrowserSession& session) {
-    WindowState state;
+void runFrames(GLFWwindow* window, BrowserSession& session, WindowState& state) {
     bool open = true;
     while (open && stopRequest() == 0 && !glfwWindowShouldClose(window)) {
         if (session.gameRunning) {
@@ -216,6 +225,7 @@ void runFrames(GLFWwindow* window, BrowserSession& session) {
                 glfwFocusWindow(window);
             }
             glfwPollEvents();
+            state.keysPressed.clear();  // what was typed at the game is not for the list
             continue;
         }
         const double now = monotonicSeconds();
@@ -259,12 +269,15 @@ std::optional<int> runBrowserWindow(const ClientProgram& program, std::string& e
     ImGui::GetStyle().FramePadding = ImVec2(8.0f, 4.0f);
     ImGui::GetStyle().CellPadding = ImVec2(8.0f, 3.0f);
     loadFont();
+    WindowState state;
+    glfwSetWindowUserPointer(window, &state);
+    glfwSetKeyCallback(window, noteKey);
     ImGui_ImplGlfw_InitForOpenGL(window, true);
     ImGui_ImplOpenGL3_Init("#version 330 core");
 
     BrowserSession session;
     openBrowserSession(session, program);
-    runFrames(window, session);
+    runFrames(window, session, state);
     closeBrowserSession(session);
 
     ImGui_ImplOpenGL3_Shutdown();
