@@ -349,7 +349,7 @@ def test_installed_launcher_lists_a_running_server_and_its_window_joins_it(prefi
         wait_for(lambda: "others: 3" in " ".join(xserver.window_titles()) or launcher.poll() is not None,
                  timeout=90, what="the running server's 3 simulated players in the game's title")
         assert "others: 3" in " ".join(xserver.window_titles()), output_of(launcher)
-        assert not launcher_window_shown(xserver)
+        wait_for(lambda: not launcher_window_shown(xserver), timeout=30, what="the window to step aside")
         assert running_games(prefix)
         # The game looks at Escape once a frame: held until the launcher's window is back.
         xserver.key("Escape", True)
