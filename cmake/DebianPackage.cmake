@@ -52,6 +52,9 @@ failures are shown in the window and kept in a log. The server it runs for
 these is built into it: this package alone is enough to play.")
 # A host that wants a server without a player at the keyboard installs brassmoor-server.
 set(CPACK_DEBIAN_CLIENT_PACKAGE_SUGGESTS brassmoor-server)
+# The launcher's window draws its text in DejaVu Sans when it is there (Dear ImGui's small built-in
+# font otherwise); zenity tells on the desktop when no window can be opened.
+set(CPACK_DEBIAN_CLIENT_PACKAGE_RECOMMENDS "fonts-dejavu-core, zenity | kdialog")
 
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME brassmoor-server)
 set(CPACK_DEBIAN_SERVER_DESCRIPTION
