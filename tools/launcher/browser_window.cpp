@@ -168,10 +168,24 @@ bool drawFrame(BrowserSession& session, WindowState& state) {
         if (ImGui::Button("Stop hosting")) stopHosting(session);
     }
 
-    ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x - 130.0f);
+    ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x - 130.0f - ImGui::GetFrameHeight());
     const bool typedEnter = ImGui::InputTextWithHint("##address", "Address or computer name, e.g. 192.168.1.20",
                                                      state.address.data(), state.address.size(),
                                                      ImGuiInputTextFlags_EnterReturnsTrue);
+    // The addresses joined before, the most recent first: one picked fills the field.
+    ImGui::SameLine(0.0f, 0.0f);
+    ImGui::BeginDisabled(session.remembered.empty());
+    if (ImGui::BeginCombo("##recent", nullptr, ImGuiComboFlags_NoPreview | ImGuiComboFlags_PopupAlignLeft)) {
+        for (const std::string& address : session.remembered) {
+            if (ImGui::Selectable(address.c_str())) {
+                const std::size_t length = std::min(address.size(), state.address.size() - 1);
+                std::copy_n(address.begin(), length, state.address.begin());
+                state.address[length] = '\0';
+            }
+        }
+        ImGui::EndCombo();
+    }
+    ImGui::EndDisabled();
     ImGui::SameLine();
     ImGui::BeginDisabled(session.joining.has_value());
     if (ImGui::Button(session.joining ? "Looking up..." : "Join address") || typedEnter) {
