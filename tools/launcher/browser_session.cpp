@@ -32,6 +32,7 @@ void closeHosted(BrowserSession& session) {
     closeServer(*session.hosted);
     session.hosted.reset();
     std::erase_if(session.model.rows, [&](const BrowserRow& row) { return row.info.instance == instance; });
+    if (session.model.selected == instance) session.model.selected.reset();
 }
 
 // Starts the game against `address`; false (reported) when it cannot start.
