@@ -29,8 +29,8 @@ SERVER = os.environ.get("BRASSMOOR_SERVER", "brassmoor-server")
 RELAY = os.environ.get("BRASSMOOR_RELAY", "brassmoor-relay")
 GAME_PORT = 40123
 DEADLINE = 20.0
-FOUND_LINE = re.compile(r"^(\S+)  players=(\d+) clients=(\d+) bots=(\d+) max-clients=(\d+) version=(\S+) "
-                        r"ping=\d+ms(?: name=.*)?$")
+FOUND_LINE = re.compile(r"^(\S+)  players=(\d+) clients=(\d+) bots=(\d+) max-clients=(\d+) version=(\S+)"
+                        r" ping=\d+ms name=(.+)$")
 WINDOW_TITLE = "Brassmoor: choose a game"
 
 needs_isolation = pytest.mark.skipif(not ISOLATED, reason="needs a network namespace of its own (root)")
@@ -135,12 +135,14 @@ def end_game_with_escape(xserver, launcher):
         xserver.key("Escape", False)
 
 
-def launcher_window_shown(xserver):
-    """True while the launcher's window is mapped on the screen (it is hidden while a game runs)."""
+def launcher_window_shown(xserver, focused=False):
+    """True while the launcher's window is mapped on the screen (it is hidden while a game runs),
+    and with `focused` when it has the keyboard too."""
     for window in xserver.connection.screen().root.query_tree().children:
         try:
             if window.get_wm_name() == WINDOW_TITLE:
-                return window.get_attributes().map_state == X.IsViewable
+                shown = window.get_attributes().map_state == X.IsViewable
+                return shown and (not focused or xserver.connection.get_input_focus().focus.id == window.id)
         except Exception:  # the window may go away between the calls
             continue
     return False
@@ -168,7 +170,8 @@ def test_the_window_joins_with_enter_hides_while_the_game_runs_and_closes_with_e
     # The game looks at Escape once a frame: held until the launcher's window is back.
     xserver.key("Escape", True)
     try:
-        wait_for(lambda: launcher_window_shown(xserver), timeout=DEADLINE, what="the window to come back")
+        wait_for(lambda: launcher_window_shown(xserver, focused=True), timeout=DEADLINE,
+                 what="the window to come back with the keyboard")
     finally:
         xserver.key("Escape", False)
     assert not any(is_running(game) for game in games)
@@ -210,15 +213,16 @@ def test_sigterm_mid_game_ends_the_game_and_its_server(xserver, started):
 
 @needs_isolation
 def test_a_running_server_is_listed_and_joined(xserver, started):
-    server = started([SERVER, "--bind", "127.0.0.1", "--bots", "3"])
+    # The name as set, sanitised: the control characters and the bidi override go, the spaces close up.
+    server = started([SERVER, "--bind", "127.0.0.1", "--bots", "3", "--name", " Caf\u00e9\x1b[2J \u202e\t 3 "])
     wait_for(lambda: udp_sockets_on_game_port(), timeout=DEADLINE, what="the server to listen")
 
     listed = subprocess.run([LAUNCHER, "--list"], capture_output=True, text=True, timeout=DEADLINE)
     assert listed.returncode == 0, listed.stderr
     lines = listed.stdout.splitlines()
     assert len(lines) == 1, lines
-    address, players, clients, bots, cap, version = FOUND_LINE.match(lines[0]).groups()
-    assert (address, players, clients, bots, cap) == ("127.0.0.1", "3", "0", "3", "64")
+    address, players, clients, bots, cap, version, name = FOUND_LINE.match(lines[0]).groups()
+    assert (address, players, clients, bots, cap, name) == ("127.0.0.1", "3", "0", "3", "64", "Caf\u00e9[2J 3")
     if "BRASSMOOR_VERSION" in os.environ:
         assert version == os.environ["BRASSMOOR_VERSION"]
 
@@ -318,7 +322,8 @@ def lan():
 @pytest.mark.skipif(os.geteuid() != 0, reason="making network namespaces needs root")
 def test_a_hosted_lan_game_is_found_by_broadcast_from_another_machine(lan, xserver, started):
     host, player = lan
-    hosting = started(["ip", "netns", "exec", host, LAUNCHER, "--host", "--bots", "2"], game_env(xserver.name))
+    hosting = started(["ip", "netns", "exec", host, LAUNCHER, "--host", "--bots", "2", "--name", "Upstairs"],
+                      game_env(xserver.name))
     # The host's own game makes the third player.
     wait_for_others(xserver, 2)
     assert "other players run 'brassmoor-play' (it finds this game) or join one of these addresses: 10.231.7.1" \
@@ -330,8 +335,8 @@ def test_a_hosted_lan_game_is_found_by_broadcast_from_another_machine(lan, xserv
     assert listed.returncode == 0, listed.stderr
     lines = listed.stdout.splitlines()
     assert len(lines) == 1, lines
-    address, players, clients, bots, _cap, _version = FOUND_LINE.match(lines[0]).groups()
-    assert (address, players, clients, bots) == ("10.231.7.1", "3", "1", "2")
+    address, players, clients, bots, _cap, _version, name = FOUND_LINE.match(lines[0]).groups()
+    assert (address, players, clients, bots, name) == ("10.231.7.1", "3", "1", "2", "Upstairs")
 
     hosting.proc.send_signal(signal.SIGINT)
     assert hosting.wait() == 0

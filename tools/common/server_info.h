@@ -29,14 +29,14 @@
 #include <string>
 #include <string_view>
 
+#include "server_name.h"
+
 namespace brassmoor {
 
 inline constexpr std::uint8_t InfoQueryType = 3;
 inline constexpr std::uint8_t InfoAnswerType = 4;
 inline constexpr std::size_t InfoAnswerSize = 24;
 inline constexpr std::size_t InfoQuerySize = InfoAnswerSize;
-// A server's name is at most this many bytes of printable UTF-8.
-inline constexpr std::size_t MaxServerNameBytes = 48;
 inline constexpr std::size_t InfoNameLengthOffset = InfoAnswerSize;
 inline constexpr std::size_t InfoNameOffset = InfoNameLengthOffset + 1;
 // The query a launcher sends to hear the whole name; the longest answer there is.
@@ -77,10 +77,5 @@ InfoAnswerBytes encodeInfoAnswerFor(std::size_t querySize, std::uint32_t nonce, 
 // True for at least InfoAnswerSize bytes with the magic and type 4; the name, when there is one, is
 // sanitised (bytes after it are left for later versions). False leaves `nonce` and `info` alone.
 bool decodeInfoAnswer(std::span<const std::uint8_t> bytes, std::uint32_t& nonce, ServerInfo& info);
-
-// Printable UTF-8 of at most MaxServerNameBytes: broken sequences, control characters and the
-// invisible ones that reorder or hide text (bidi controls, zero-width marks) are left out, other
-// white space becomes one space, spaces at the ends go; cut at a character's boundary.
-std::string sanitiseServerName(std::string_view text);
 
 }  // namespace brassmoor

@@ -160,7 +160,7 @@ std::string rowPlayers(const BrowserRow& row) {
 }
 
 std::string rowPing(const BrowserRow& row) {
-    if (row.hostedHere && row.pingMilliseconds == 0.0) return "here";
+    if (row.hostedHere) return "here";
     return row.pingMilliseconds < 0.5 ? "<1 ms" : std::to_string(std::lround(row.pingMilliseconds)) + " ms";
 }
 

@@ -32,6 +32,7 @@ void closeHosted(BrowserSession& session) {
     closeServer(*session.hosted);
     session.hosted.reset();
     std::erase_if(session.model.rows, [&](const BrowserRow& row) { return row.info.instance == instance; });
+    if (session.model.selected == instance) session.model.selected.reset();
 }
 
 // Starts the game against `address`; false (reported) when it cannot start.
@@ -82,7 +83,13 @@ void gameEnded(BrowserSession& session, int status) {
         std::size_t start = 0;
         while (start < output.size()) {
             const std::size_t end = std::min(output.find('\n', start), output.size());
-            if (end > start) show(session, output.substr(start, end - start), true);
+            // Already passed on to standard error as it came: shown and logged here.
+            if (end > start) {
+                const std::string line = output.substr(start, end - start);
+                show(session, line, true);
+                std::string error;
+                appendLauncherLog(session.folders.state, "the game: " + line, error);
+            }
             start = end + 1;
         }
     }

@@ -33,6 +33,9 @@ constexpr double IdleFrameSeconds = 0.05;
 constexpr double HostingFrameSeconds = 0.015;
 // While answers come in they are read this often, so that their ping is near the truth.
 constexpr double AnsweringFrameSeconds = 0.003;
+// How long the window, back after a game, keeps asking for the keyboard: the game's window may still
+// hold it for a moment, and the first request can come before the window is viewable.
+constexpr double RefocusSeconds = 1.0;
 // While the game runs the hidden window waits on it this long a step.
 constexpr int GameStepMilliseconds = 20;
 constexpr std::uint32_t MostBotsFromWindow = 200;
@@ -43,15 +46,31 @@ struct WindowState {
     std::array<char, 256> address{};
     int bots = 3;
     bool scrollToSelected = false;
-    // The list's keys pressed since the last frame: a press and its release can both come between
+    // The list's keys since the last frame: a press and its release can both come between
     // two frames, which ImGui's own key state would miss.
     std::vector<int> keysPressed;
+    std::vector<int> pressedHere;  // Enter and Escape pressed in this window and not yet released
+    double refocusUntil = 0.0;  // after a game, the window asks for the keyboard until it has it
 };
 
-// Chained after ImGui's own key handling (it calls the callback installed before it).
+// Chained after ImGui's own key handling (it calls the callback installed before it). The arrows act
+// as they are pressed and repeat; Enter and Escape act when a press seen here is released without
+// having repeated, so that an Escape still held from the game does not close the window it comes
+// back to (the system's repeats reach the window as a fresh press, then as repeats).
 void noteKey(GLFWwindow* window, int key, int, int action, int) {
     auto* state = static_cast<WindowState*>(glfwGetWindowUserPointer(window));
-    if (state != nullptr && action != GLFW_RELEASE) state->keysPressed.push_back(key);
+    if (state == nullptr) return;
+    if (key == GLFW_KEY_UP || key == GLFW_KEY_DOWN) {
+        if (action != GLFW_RELEASE) state->keysPressed.push_back(key);
+        return;
+    }
+    auto pressed = std::find(state->pressedHere.begin(), state->pressedHere.end(), key);
+    if (action == GLFW_PRESS) {
+        if (pressed == state->pressedHere.end()) state->pressedHere.push_back(key);
+    } else if (pressed != state->pressedHere.end()) {
+        state->pressedHere.erase(pressed);
+        if (action == GLFW_RELEASE) state->keysPressed.push_back(key);
+    }
 }
 
 std::string glfwProblem() {
@@ -168,10 +187,24 @@ bool drawFrame(BrowserSession& session, WindowState& state) {
         if (ImGui::Button("Stop hosting")) stopHosting(session);
     }
 
-    ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x - 130.0f);
+    ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x - 130.0f - ImGui::GetFrameHeight());
     const bool typedEnter = ImGui::InputTextWithHint("##address", "Address or computer name, e.g. 192.168.1.20",
                                                      state.address.data(), state.address.size(),
                                                      ImGuiInputTextFlags_EnterReturnsTrue);
+    // The addresses joined before, the most recent first: one picked fills the field.
+    ImGui::SameLine(0.0f, 0.0f);
+    ImGui::BeginDisabled(session.remembered.empty());
+    if (ImGui::BeginCombo("##recent", nullptr, ImGuiComboFlags_NoPreview | ImGuiComboFlags_PopupAlignLeft)) {
+        for (const std::string& address : session.remembered) {
+            if (ImGui::Selectable(address.c_str())) {
+                const std::size_t length = std::min(address.size(), state.address.size() - 1);
+                std::copy_n(address.begin(), length, state.address.begin());
+                state.address[length] = '\0';
+            }
+        }
+        ImGui::EndCombo();
+    }
+    ImGui::EndDisabled();
     ImGui::SameLine();
     ImGui::BeginDisabled(session.joining.has_value());
     if (ImGui::Button(session.joining ? "Looking up..." : "Join address") || typedEnter) {
@@ -180,6 +213,7 @@ bool drawFrame(BrowserSession& session, WindowState& state) {
     ImGui::EndDisabled();
 
     ImGui::BeginChild("messages", ImVec2(0.0f, 0.0f), true);
+    if (session.messages.empty()) ImGui::TextDisabled("What happens, and anything that goes wrong, is told here.");
     for (const BrowserMessage& message : session.messages) {
         if (message.error) ImGui::PushStyleColor(ImGuiCol_Text, ErrorText);
         ImGui::TextWrapped("%s", message.text.c_str());
@@ -222,10 +256,11 @@ void runFrames(GLFWwindow* window, BrowserSession& session, WindowState& state) 
             // The window stays hidden until the game ends; then it comes back with the list asked again.
             if (stepBrowserSession(session, monotonicSeconds(), GameStepMilliseconds)) {
                 glfwShowWindow(window);
-                glfwFocusWindow(window);
+                state.refocusUntil = monotonicSeconds() + RefocusSeconds;
             }
             glfwPollEvents();
             state.keysPressed.clear();  // what was typed at the game is not for the list
+            state.pressedHere.clear();
             continue;
         }
         const double now = monotonicSeconds();
@@ -233,6 +268,7 @@ void runFrames(GLFWwindow* window, BrowserSession& session, WindowState& state) 
                               : session.hosted               ? HostingFrameSeconds
                                                              : IdleFrameSeconds);
         stepBrowserSession(session, monotonicSeconds(), 0);
+        if (now < state.refocusUntil && glfwGetWindowAttrib(window, GLFW_FOCUSED) != GLFW_TRUE) glfwFocusWindow(window);
         ImGui_ImplOpenGL3_NewFrame();
         ImGui_ImplGlfw_NewFrame();
         ImGui::NewFrame();

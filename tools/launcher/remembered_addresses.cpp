@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "launcher_paths.h"
@@ -14,6 +13,8 @@ namespace brassmoor {
 namespace {
 
 constexpr std::size_t MaxAddressBytes = 253;  // the longest a DNS name may be
+// Past this many, the last is replaced: a folder is not filled by a file that keeps breaking.
+constexpr int MostDamagedCopies = 10;
 constexpr const char* FileComment = "# Addresses brassmoor-play was asked to join, the most recent first.";
 
 bool sameAddress(std::string_view a, std::string_view b) {
@@ -29,9 +30,14 @@ std::filesystem::path fileIn(const std::string& configFolder, const char* suffix
 
 // Moves the damaged file aside and says so; the line to log.
 std::string setAside(const std::filesystem::path& file, const std::string& why) {
-    std::filesystem::path aside = file;
-    aside += ".damaged";
+    // A file set aside before is kept too: the first free name of .damaged, .damaged-2, ...
     std::error_code failure;
+    std::filesystem::path aside;
+    for (int copy = 1; copy <= MostDamagedCopies; ++copy) {
+        aside = file;
+        aside += copy == 1 ? std::string(".damaged") : ".damaged-" + std::to_string(copy);
+        if (!std::filesystem::exists(aside, failure)) break;
+    }
     std::filesystem::rename(file, aside, failure);
     if (failure) {
         return "remembered addresses: " + utf8FromPath(file) + " is damaged (" + why +
@@ -62,15 +68,16 @@ RememberedLoad loadRememberedAddresses(const std::string& configFolder) {
         load.problem = "remembered addresses: cannot read " + utf8FromPath(file);
         return load;
     }
-    std::string text;
-    std::copy_n(std::istreambuf_iterator<char>(in), MaxRememberedFileBytes + 1, std::back_inserter(text));
+    // One byte more than the limit is read, to tell a file too long.
+    std::string text(MaxRememberedFileBytes + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
     in.close();
-    // copy_n stops at the end of the file: more than the limit means a file too long.
     std::string why = text.size() > MaxRememberedFileBytes ? "longer than " + std::to_string(MaxRememberedFileBytes) +
                                                                  " bytes"
                                                            : std::string();
     std::size_t lineNumber = 0;
-    for (std::size_t start = 0; start < text.size() && why.empty();) {
+    for (std::size_t start = 0; start < text.size();) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
         std::string line = text.substr(start, end - start);
@@ -79,8 +86,8 @@ RememberedLoad loadRememberedAddresses(const std::string& configFolder) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty() || line[0] == '#') continue;
         if (!isRememberableAddress(line)) {
-            why = "line " + std::to_string(lineNumber) + " is no address";
-            break;
+            if (why.empty()) why = "line " + std::to_string(lineNumber) + " is no address";
+            continue;
         }
         const bool known = std::any_of(load.addresses.begin(), load.addresses.end(),
                                        [&](const std::string& earlier) { return sameAddress(earlier, line); });

@@ -26,7 +26,8 @@ struct RememberedLoad {
 bool isRememberableAddress(std::string_view address);
 
 // The remembered addresses; none when there is no file yet. A damaged file (a line that is no
-// address, too long, unreadable) is renamed to remembered-addresses.damaged, its good lines kept.
+// address, too long) is renamed to remembered-addresses.damaged (-2, -3, ... beside earlier ones),
+// its good lines kept.
 RememberedLoad loadRememberedAddresses(const std::string& configFolder);
 
 // Writes the list whole (making the folder when missing) or leaves the old file as it was; false,

@@ -21,7 +21,7 @@ std::string brassmoorFolder(const char* variable, const char* underHome) {
         if (home.empty()) return {};
         base = home + underHome;
     }
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    while (!base.empty() && base.back() == '/') base.pop_back();
     return base + "/brassmoor";
 }
 
