@@ -52,7 +52,7 @@ add_custom_target(windows_icon DEPENDS ${BRASSMOOR_ICON_FILE})
 
 # Program, then the description that Explorer and Task Manager show for it.
 set(windows_programs
-  brassmoor-play "Brassmoor launcher: the LAN game or practice"
+  brassmoor-play "Brassmoor launcher: choose a game"
   brassmoor "Brassmoor"
   brassmoor-server "Brassmoor server"
   brassmoor-relay "Brassmoor network impairment relay")

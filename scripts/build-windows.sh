@@ -6,10 +6,10 @@
 #   scripts/build-windows.sh --tests    the same, plus GoogleTest and the tests that
 #                                       scripts/check-windows.sh runs under wine
 #
-# Everything goes into build-windows/ (or $WINDOWS_BUILD_DIR): GLFW 3.3.8 from Debian's glfw3
-# source package, built static; the project built static, so the programs need nothing but
-# Windows' own DLLs (checked with objdump). Every program carries the icon and a version
-# resource. Installs what it needs first (scripts/install-deps.sh --cross-windows). A second run
+# Everything goes into build-windows/ (or $WINDOWS_BUILD_DIR): GLFW 3.3.8 and Dear ImGui 1.86
+# from Debian's glfw3 and imgui source packages, built static; the project built static, so the
+# programs need nothing but Windows' own DLLs (checked with objdump). Every program carries the
+# icon and a version resource. Installs what it needs first (scripts/install-deps.sh --cross-windows). A second run
 # reuses what the first fetched and built.
 set -euo pipefail
 
@@ -56,45 +56,59 @@ debian_archive() {
     awk '$2 !~ /[-\/]/ { print; exit }'
 }
 
-# Fetches the source package through an apt configuration of its own inside the build folder:
+# Debian's source packages come through an apt configuration of its own inside the build folder:
 # its own sources list (one deb-src line), state and cache. The machine's apt configuration is
 # read (keys, proxies) but never changed. apt checks the Sources index against the archive's
 # signed Release file with the machine's archive keys, and every downloaded file against the
 # hashes in that index; dpkg-source then checks them against the .dsc once more as it unpacks.
-fetch_glfw_source() {
-  local apt="$build/apt"
-  local archive suite
-  read -r archive suite < <(debian_archive) || true
-  if [ -z "${archive:-}" ] || [ -z "${suite:-}" ]; then
-    echo "build-windows: no Debian archive found in this machine's apt sources" >&2
-    exit 1
+apt="$build/apt"
+apt_options=(
+  -o "Dir::Etc::SourceList=$apt/sources.list"
+  -o "Dir::Etc::SourceParts=-"
+  -o "Dir::State=$apt/state"
+  -o "Dir::Cache=$apt/cache"
+)
+apt_updated=0
+
+# fetch_debian_source PACKAGE FOLDER: unpacks Debian's source package PACKAGE into FOLDER; the
+# Sources index is fetched once a run, when the first package is.
+fetch_debian_source() {
+  local package="$1" folder="$2"
+  if [ "$apt_updated" -eq 0 ]; then
+    local archive suite
+    read -r archive suite < <(debian_archive) || true
+    if [ -z "${archive:-}" ] || [ -z "${suite:-}" ]; then
+      echo "build-windows: no Debian archive found in this machine's apt sources" >&2
+      exit 1
+    fi
+    echo "   deb-src $archive $suite main"
+    mkdir -p "$apt/state/lists/partial" "$apt/cache/archives/partial"
+    echo "deb-src $archive $suite main" >"$apt/sources.list"
+    chown_for_apt "$apt/state/lists/partial" "$apt/cache/archives/partial"
+    # Without --error-on=any a failed download is only a warning, and the source is then "not found".
+    run_logged "$logs/apt-update.log" apt-get "${apt_options[@]}" update --error-on=any
+    apt_updated=1
   fi
-  echo "   deb-src $archive $suite main"
-  mkdir -p "$apt/state/lists/partial" "$apt/cache/archives/partial" "$build/glfw-source"
-  echo "deb-src $archive $suite main" >"$apt/sources.list"
-  # apt downloads as its unprivileged user when run as root; let it write where it downloads.
+  mkdir -p "$folder"
+  chown_for_apt "$folder"
+  (cd "$folder" && run_logged "$logs/$package-apt-source.log" apt-get "${apt_options[@]}" source "$package")
+}
+
+# apt downloads as its unprivileged user when run as root; let it write where it downloads.
+chown_for_apt() {
   if [ "$(id -u)" -eq 0 ] && id _apt >/dev/null 2>&1; then
-    chown _apt "$apt/state/lists/partial" "$apt/cache/archives/partial" "$build/glfw-source"
-  fi
-  local options=(
-    -o "Dir::Etc::SourceList=$apt/sources.list"
-    -o "Dir::Etc::SourceParts=-"
-    -o "Dir::State=$apt/state"
-    -o "Dir::Cache=$apt/cache"
-  )
-  # Without --error-on=any a failed download is only a warning, and the source is then "not found".
-  run_logged "$logs/glfw-apt-update.log" apt-get "${options[@]}" update --error-on=any
-  (cd "$build/glfw-source" && run_logged "$logs/glfw-apt-source.log" apt-get "${options[@]}" source glfw3)
-  if [ ! -f "$glfw_source/CMakeLists.txt" ]; then
-    echo "build-windows: Debian's glfw3 source package is not GLFW $glfw_version:" >&2
-    ls "$build/glfw-source" >&2
-    exit 1
+    chown _apt "$@"
   fi
 }
 
 phase "GLFW $glfw_version for mingw-w64 (Debian source package glfw3)"
 if [ ! -f "$glfw_source/CMakeLists.txt" ]; then
-  fetch_glfw_source
+  fetch_debian_source glfw3 "$build/glfw-source"
+  if [ ! -f "$glfw_source/CMakeLists.txt" ]; then
+    echo "build-windows: Debian's glfw3 source package is not GLFW $glfw_version:" >&2
+    ls "$build/glfw-source" >&2
+    exit 1
+  fi
 else
   echo "   source fetched before: $glfw_source"
 fi
@@ -108,6 +122,47 @@ if [ ! -f "$glfw_prefix/lib/cmake/glfw3/glfw3Config.cmake" ]; then
   run_logged "$logs/glfw-install.log" cmake --install "$glfw_build"
 else
   echo "   built before: $glfw_prefix"
+fi
+phase_done
+
+# --- Dear ImGui from Debian's source package, against that GLFW ---------------------------------
+
+imgui_version=1.86
+imgui_source="$build/imgui-source/imgui-$imgui_version+ds"
+imgui_objects="$build/imgui"
+imgui_prefix="$build/imgui-prefix"
+# What the launcher's window uses: the core, tables, widgets and drawing (with the stb font and
+# rectangle packing that ImGui carries), and the GLFW and OpenGL 3 backends. The OpenGL 3 backend
+# loads GL itself, so only opengl32.dll and imm32.dll (the IME) come in at run time.
+imgui_files=(imgui.cpp imgui_draw.cpp imgui_tables.cpp imgui_widgets.cpp
+  backends/imgui_impl_glfw.cpp backends/imgui_impl_opengl3.cpp)
+
+phase "Dear ImGui $imgui_version for mingw-w64 (Debian source package imgui)"
+if [ ! -f "$imgui_source/imgui.h" ]; then
+  fetch_debian_source imgui "$build/imgui-source"
+  if [ ! -f "$imgui_source/imgui.h" ]; then
+    echo "build-windows: Debian's imgui source package is not Dear ImGui $imgui_version:" >&2
+    ls "$build/imgui-source" >&2
+    exit 1
+  fi
+else
+  echo "   source fetched before: $imgui_source"
+fi
+if [ ! -f "$imgui_prefix/lib/libimgui.a" ]; then
+  rm -rf "$imgui_objects" "$imgui_prefix"
+  mkdir -p "$imgui_objects" "$imgui_prefix/lib" "$imgui_prefix/include/imgui/backends"
+  # Two at a time, like the rest of the build; each object named after its source file.
+  printf '%s\n' "${imgui_files[@]}" |
+    run_logged "$logs/imgui-build.log" xargs -P 2 -I {} sh -c \
+      'x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -g -I"$1" -I"$2/include" -c "$1/{}" -o "$3/$(basename {} .cpp).o"' \
+      sh "$imgui_source" "$glfw_prefix" "$imgui_objects"
+  run_logged "$logs/imgui-archive.log" x86_64-w64-mingw32-ar rcs "$imgui_prefix/lib/libimgui.a" "$imgui_objects"/*.o
+  # The headers laid out as Debian's libimgui-dev has them: include/imgui, include/imgui/backends.
+  cp "$imgui_source"/*.h "$imgui_prefix/include/imgui/"
+  cp "$imgui_source"/backends/imgui_impl_glfw.h "$imgui_source"/backends/imgui_impl_opengl3*.h \
+    "$imgui_prefix/include/imgui/backends/"
+else
+  echo "   built before: $imgui_prefix"
 fi
 phase_done
 
@@ -149,7 +204,8 @@ run_logged "$logs/configure.log" \
   cmake -S "$root" -B "$project_build" \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DBRASSMOOR_BUILD_CLIENT=ON -DBRASSMOOR_BUILD_BENCHMARKS=OFF \
-    -Dglfw3_DIR="$glfw_prefix/lib/cmake/glfw3" -DCMAKE_EXE_LINKER_FLAGS=-static "${testing_options[@]}"
+    -Dglfw3_DIR="$glfw_prefix/lib/cmake/glfw3" -DBRASSMOOR_IMGUI_PREFIX="$imgui_prefix" \
+    -DCMAKE_EXE_LINKER_FLAGS=-static "${testing_options[@]}"
 # The releases build every program they ship; the replayer, which they do not ship, is built to
 # keep it compiling for Windows.
 targets=(windows_release brassmoor-replay)
@@ -170,13 +226,23 @@ system_dlls='^(kernel32|user32|gdi32|shell32|ws2_32|iphlpapi|msvcrt|advapi32|ole
 zip_name="$(cat "$project_build/package/zip-name.txt")"
 installer_name="$(cat "$project_build/package/installer-name.txt")"
 for exe in "$project_build/package/${zip_name%.zip}"/*.exe; do
-  dlls="$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p')"
+  headers="$(x86_64-w64-mingw32-objdump -p "$exe")"
+  # The launcher is a GUI program (subsystem 2: no console window from the Start menu); the
+  # others are console programs (3), which a console's Ctrl+C reaches.
+  subsystem="$(echo "$headers" | awk '$1 == "Subsystem" { print $2 + 0 }')"
+  expected=3
+  [ "$(basename "$exe")" = brassmoor-play.exe ] && expected=2
+  if [ "$subsystem" != "$expected" ]; then
+    echo "build-windows: $(basename "$exe") has subsystem ${subsystem:-none}, not $expected" >&2
+    exit 1
+  fi
+  dlls="$(echo "$headers" | sed -n 's/^\tDLL Name: //p')"
   foreign="$(echo "$dlls" | tr 'A-Z' 'a-z' | grep -Ev "$system_dlls" || true)"
   if [ -n "$foreign" ]; then
     echo "build-windows: $(basename "$exe") needs DLLs that Windows does not have:" $foreign >&2
     exit 1
   fi
-  echo "   $(basename "$exe") imports only" $dlls
+  echo "   $(basename "$exe") (subsystem $subsystem) imports only" $dlls
 done
 mkdir -p "$root/dist"
 for name in "$zip_name" "$installer_name"; do

@@ -1,19 +1,23 @@
 // Fuzz target: received bytes through the info query on the server's side and the answer on the
-// launcher's, checked against what the byte layout alone says.
+// launcher's, checked against what the byte layout alone says, and every datagram's bytes taken as
+// a name through the sanitiser.
 //
 // The input is a script of datagrams: each starts with a control byte (bit 0: heard on loopback;
 // bits 1-7: tenths of a second since the one before) and a length byte, then that many bytes (as many
 // as are left when fewer). Every datagram goes to the server's query path and to a search's answer
 // collection; any disagreement aborts so that libFuzzer keeps the input as a crash.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
-#include "found_servers.h"
+#include "browser_model.h"
 #include "info_answers.h"
 #include "server_info.h"
 
@@ -39,6 +43,25 @@ bool startsWith(std::span<const std::uint8_t> bytes, std::uint8_t type) {
     return bytes.size() >= 5 && std::memcmp(bytes.data(), "KV01", 4) == 0 && bytes[4] == type;
 }
 
+// A name shows nothing that hides or reorders text: no control byte, no bidi control, no byte
+// that cannot start or continue a character, within the bound; and sanitising it again changes nothing.
+void requireSanitised(const std::string& name) {
+    require(name.size() <= MaxServerNameBytes, "a name is bounded");
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<std::uint8_t>(name[i]);
+        require(byte >= 0x20 && byte != 0x7F && byte != 0xC0 && byte != 0xC1 && byte < 0xF5, "no control or bad byte");
+        if (byte == 0xE2 && i + 2 < name.size()) {
+            const unsigned mark = (static_cast<unsigned>(static_cast<std::uint8_t>(name[i + 1])) << 8) |
+                                  static_cast<std::uint8_t>(name[i + 2]);
+            require(!(mark >= 0x80AA && mark <= 0x80AE) && !(mark >= 0x81A6 && mark <= 0x81A9) && mark != 0x808E &&
+                        mark != 0x808F,
+                    "no bidi control");
+        }
+    }
+    require(name.empty() || (name.front() != ' ' && name.back() != ' '), "no spaces at the ends");
+    require(sanitiseServerName(name) == name, "a sanitised name stays as it is");
+}
+
 struct ServerSide {
     QueryAllowance allowance = makeQueryAllowance(0.0);
     TrafficCounters counters;
@@ -47,7 +70,7 @@ struct ServerSide {
 
 void checkServer(ServerSide& server, std::span<const std::uint8_t> bytes, double now) {
     const TrafficCounters before = server.counters;
-    std::array<std::uint8_t, InfoAnswerSize> answer{};
+    InfoAnswerBytes answer;
     const QueryOutcome outcome = takeInfoQuery(server.allowance, server.counters, bytes, now, server.info, answer);
     if (!startsWith(bytes, InfoQueryType)) {
         require(outcome == QueryOutcome::NotAQuery, "only type 3 is taken");
@@ -61,36 +84,47 @@ void checkServer(ServerSide& server, std::span<const std::uint8_t> bytes, double
     }
     require(outcome == QueryOutcome::Answered || outcome == QueryOutcome::Refused, "a whole query is decided");
     if (outcome == QueryOutcome::Answered) {
-        require(answer.size() <= bytes.size(), "an answer is never longer than its query");
+        require(answer.size <= bytes.size(), "an answer is never longer than its query");
+        const auto old = encodeInfoAnswer(readU32(bytes.data() + 5), server.info);
+        require(std::equal(old.begin(), old.end(), answer.bytes.begin()), "the first 24 bytes are the old answer");
+        if (bytes.size() == InfoQuerySize) {
+            require(answer.size == InfoAnswerSize, "a 24-byte query gets the 24-byte answer");
+        } else {
+            require(answer.size == InfoNameOffset + answer.bytes[InfoNameLengthOffset], "the name's length is told");
+        }
         std::uint32_t nonce = 0;
         ServerInfo told;
-        require(decodeInfoAnswer(answer, nonce, told), "the answer decodes");
+        require(decodeInfoAnswer(answer.view(), nonce, told), "the answer decodes");
         require(nonce == readU32(bytes.data() + 5), "the answer echoes the query's nonce");
         require(told.instance == server.info.instance && told.players == server.info.players, "the answer tells");
+        require(server.info.name.starts_with(told.name), "the name is told whole or cut, never altered");
+        const std::size_t room = std::min(bytes.size(), MaxInfoAnswerSize) - std::min(bytes.size(), InfoNameOffset);
+        // At most a character cut in three of its four bytes, and the space before it.
+        require(told.name.size() + 5 > std::min(room, server.info.name.size()), "a cut loses less than a character");
     }
     // A bucket of QueryAnswersPerSecond refilled at that rate since time 0.
     require(static_cast<double>(server.counters.queriesAnswered) <= QueryAnswersPerSecond * (1.0 + now) + 1e-6,
             "answers stay within the allowance");
 }
 
-void checkSearch(std::vector<FoundServer>& found, std::span<const std::uint8_t> bytes, bool loopback) {
-    const std::size_t before = found.size();
+void checkSearch(BrowserModel& model, std::span<const std::uint8_t> bytes, bool loopback, double now) {
+    const std::size_t before = model.rows.size();
     const Ipv4Endpoint from{loopback ? 0x7F000001u : 0x0A000002u, 40123};
-    const bool taken = noteAnswer(found, from, bytes, SearchNonce);
+    const bool taken = takeAnswer(model, from, bytes, now);
     const bool expected =
         startsWith(bytes, InfoAnswerType) && bytes.size() >= InfoAnswerSize && readU32(bytes.data() + 5) == SearchNonce;
     require(taken == expected, "an answer is taken exactly when it is this search's and whole");
-    require(found.size() == before || (taken && found.size() == before + 1), "at most one server is added");
-    for (std::size_t i = 0; i < found.size(); ++i) {
-        for (std::size_t j = i + 1; j < found.size(); ++j) {
-            require(found[i].info.instance != found[j].info.instance, "one entry per server");
+    for (const BrowserRow& row : model.rows) requireSanitised(row.info.name);
+    require(model.rows.size() == before || (taken && model.rows.size() == before + 1), "at most one row is added");
+    for (std::size_t i = 0; i < model.rows.size(); ++i) {
+        require(model.rows[i].pingMilliseconds >= 0.0, "a ping is never negative");
+        for (std::size_t j = i + 1; j < model.rows.size(); ++j) {
+            require(model.rows[i].info.instance != model.rows[j].info.instance, "one row per server");
         }
     }
-    const FoundServer* busiest = busiestServer(found);
-    require((busiest == nullptr) == found.empty(), "a busiest server exists when any was found");
-    for (const FoundServer& server : found) {
-        require(busiest == nullptr || server.info.players <= busiest->info.players, "the busiest has the most");
-    }
+    // A server may change its version under the same instance, so a chosen row need not stay joinable;
+    // but the selection always names a row that is there.
+    require(!model.selected || selectedRow(model) != nullptr, "the selection is a row of the list");
 }
 
 }  // namespace
@@ -99,7 +133,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ServerSide server;
     server.info.instance = 0x01020304;
     server.info.players = 7;
-    std::vector<FoundServer> found;
+    // Characters of one to four bytes, so that every query length cuts the name somewhere new.
+    server.info.name = sanitiseServerName("Z\xC3\xBCrich \xE2\x80\x93 \xE5\x8C\x97 \xF0\x9F\x8E\xAE LAN");
+    BrowserModel model;
+    model.own = projectVersion();
+    startRound(model, SearchNonce, 0.0);
     double now = 0.0;
     std::size_t at = 0;
     while (at + 2 <= size) {
@@ -109,7 +147,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         at += 2 + length;
         now += (control >> 1) * 0.1;
         checkServer(server, bytes, now);
-        checkSearch(found, bytes, (control & 1) != 0);
+        checkSearch(model, bytes, (control & 1) != 0, now);
+        requireSanitised(sanitiseServerName(std::string_view(reinterpret_cast<const char*>(bytes.data()), length)));
     }
     return 0;
 }

@@ -160,7 +160,8 @@ def test_menu_entry_validates_and_each_action_starts_a_program_of_the_package(cl
     main = groups["Desktop Entry"]
     assert "Game" in main["Categories"].split(";")
     assert main["Icon"] == "brassmoor"
-    # The entry itself and each of its actions (Host a LAN game) start a program the package holds.
+    # The entry itself (the window) and each of its actions (Quick play, Host a LAN game) start a program
+    # the package holds.
     programs = [group["Exec"].split()[0] for group in groups.values() if "Exec" in group]
     assert programs and main["Exec"].split()[0] == programs[0]
     for program in programs:
@@ -315,10 +316,10 @@ def test_packages_install_play_and_purge_without_a_trace(client, machine):
         assert CLIENT_FILES <= installed_files(CLIENT_PACKAGE)
         for program in (path for path in CLIENT_FILES if path.startswith("/usr/games/")):
             assert shutil.which(os.path.basename(program), path=path) == program
-        # What the menu's Brassmoor entry runs, on a machine with no server: a practice game.
+        # What the menu entry's Quick play runs, on a machine with no server: a practice game.
         menu = configparser.ConfigParser(interpolation=None)
         menu.read("/usr/share/applications/brassmoor.desktop")
-        status, title, output = play_until_others(menu["Desktop Entry"]["Exec"].split(), 6, cwd=away.name)
+        status, title, output = play_until_others(menu["Desktop Action quick"]["Exec"].split(), 6, cwd=away.name)
         assert status == 0, output
 
         # Then the host's: the service is installed but not enabled, and everything is reached by name.

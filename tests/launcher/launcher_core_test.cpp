@@ -1,9 +1,11 @@
-// The info query and answer on the wire, the server's allowance, and how a search's answers are kept.
+// The info query and answer on the wire (the name, hostile names), the server's allowance, and the launcher's command line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <utility>
 #include <vector>
 
-#include "found_servers.h"
 #include "info_answers.h"
 #include "launcher_options.h"
 #include "server_info.h"
@@ -66,10 +68,56 @@ TEST(InfoDatagrams, DecodersRefuseShortWrongTypeAndWrongMagic) {
     EXPECT_EQ(nonce, 99u) << "a refused answer leaves the nonce alone";
 }
 
+TEST(InfoDatagrams, TheNameFollowsOnlyForALongerQueryCutToFitAtACharactersBoundary) {
+    ServerInfo info = sampleInfo(0xA0B0C0D0, 4);
+    info.name = "Caf\xC3\xA9 du Port";  // the e-acute takes bytes 3 and 4
+    const auto old = encodeInfoAnswer(7, info);
+    auto tail = [&](std::size_t querySize) {
+        const InfoAnswerBytes answer = encodeInfoAnswerFor(querySize, 7, info);
+        EXPECT_TRUE(std::equal(old.begin(), old.end(), answer.bytes.begin())) << querySize;
+        return std::vector<std::uint8_t>(answer.view().begin() + InfoAnswerSize, answer.view().end());
+    };
+    EXPECT_EQ(tail(24), std::vector<std::uint8_t>{}) << "a 24-byte query gets the 24 bytes it always got";
+    EXPECT_EQ(tail(25), std::vector<std::uint8_t>{0});
+    EXPECT_EQ(tail(29), (std::vector<std::uint8_t>{3, 'C', 'a', 'f'})) << "never half a character";
+    EXPECT_EQ(tail(30), (std::vector<std::uint8_t>{5, 'C', 'a', 'f', 0xC3, 0xA9}));
+    EXPECT_EQ(tail(4000).size(), 1u + 13u);
+
+    std::uint32_t nonce = 0;
+    ServerInfo heard;
+    ASSERT_TRUE(decodeInfoAnswer(encodeInfoAnswerFor(encodeNamedInfoQuery(7).size(), 7, info).view(), nonce, heard));
+    EXPECT_EQ(heard.name, info.name);
+    ASSERT_TRUE(decodeInfoAnswer(old, nonce, heard));
+    EXPECT_EQ(heard.name, "") << "an old server's answer tells no name";
+}
+
+TEST(InfoDatagrams, HostileNamesAreReadSanitised) {
+    auto told = [](const std::string& name) { return static_cast<char>(name.size()) + name; };
+    const std::vector<std::pair<std::string, std::string>> tails = {
+        {told("a\x01" "b\x7F\x1B[31mc\xC2\x85" "d"), "ab[31mcd"},  // C0, DEL, escape, C1
+        {told("\xC3\x28ok\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80\xE2\x82"), "(ok"},  // broken, overlong, surrogate, too high, cut
+        {told("\xE2\x80\xAE" "exe.txt\xE2\x81\xA6\xE2\x80\x8B\xEF\xBB\xBF"), "exe.txt"},  // bidi, zero width, BOM
+        {told(" \t two\n\r  words \xC2\xA0"), "two words"},
+        {told(std::string(60, 'x') + "\xC3\xA9"), std::string(48, 'x')},
+        {told(std::string(47, 'x') + "\xC3\xA9"), std::string(47, 'x')},  // the e-acute would end past 48 bytes
+        {"\xC8" "abc", "abc"},  // 200 bytes told, 3 there
+    };
+    const auto base = encodeInfoAnswer(1, sampleInfo(1, 2));
+    for (const auto& [tail, expected] : tails) {
+        const std::string bytes = std::string(base.begin(), base.end()) + tail;
+        const std::vector<std::uint8_t> answer(bytes.begin(), bytes.end());
+        std::uint32_t nonce = 0;
+        ServerInfo info;
+        ASSERT_TRUE(decodeInfoAnswer(answer, nonce, info));
+        EXPECT_EQ(info.name, expected) << tail;
+        EXPECT_EQ(sanitiseServerName(tail.substr(1)), expected) << "the same where a name is set";
+    }
+}
+
 TEST(InfoAnswers, AllowanceAnswersABucketThenRefillsAtTheRate) {
     TrafficCounters counters;
     QueryAllowance allowance = makeQueryAllowance(100.0);
-    std::array<std::uint8_t, InfoAnswerSize> answer{};
+    InfoAnswerBytes answer;
     const auto query = encodeInfoQuery(42);
     int answered = 0;
     for (int i = 0; i < 200; ++i) {
@@ -88,7 +136,7 @@ TEST(InfoAnswers, AllowanceAnswersABucketThenRefillsAtTheRate) {
 
     std::uint32_t nonce = 0;
     ServerInfo decoded;
-    ASSERT_TRUE(decodeInfoAnswer(answer, nonce, decoded));
+    ASSERT_TRUE(decodeInfoAnswer(answer.view(), nonce, decoded));
     EXPECT_EQ(nonce, 42u);
     EXPECT_EQ(decoded.players, 3);
 }
@@ -96,7 +144,7 @@ TEST(InfoAnswers, AllowanceAnswersABucketThenRefillsAtTheRate) {
 TEST(InfoAnswers, OnlyQueriesAreTakenAndShortOnesAreDroppedUnanswered) {
     TrafficCounters counters;
     QueryAllowance allowance = makeQueryAllowance(0.0);
-    std::array<std::uint8_t, InfoAnswerSize> answer{};
+    InfoAnswerBytes answer;
     const std::uint8_t pose[25] = {'K', 'V', '0', '1', 1};
     EXPECT_EQ(takeInfoQuery(allowance, counters, pose, 0.0, {}, answer), QueryOutcome::NotAQuery);
     EXPECT_EQ(counters.datagramsIn, 0u) << "the pose path counts its own";
@@ -105,32 +153,6 @@ TEST(InfoAnswers, OnlyQueriesAreTakenAndShortOnesAreDroppedUnanswered) {
     EXPECT_EQ(counters.datagramsIn, 1u);
     EXPECT_EQ(counters.dropped, 1u);
     EXPECT_EQ(counters.queriesAnswered + counters.queriesRefused, 0u);
-}
-
-TEST(FoundServers, OneEntryPerServerUnderLoopbackWhenHeardThere) {
-    std::vector<FoundServer> found;
-    const Ipv4Endpoint lan{0x0A000005, 40123};
-    const Ipv4Endpoint loopback{0x7F000001, 40123};
-    EXPECT_TRUE(noteAnswer(found, lan, encodeInfoAnswer(77, sampleInfo(1, 3)), 77));
-    EXPECT_TRUE(noteAnswer(found, loopback, encodeInfoAnswer(77, sampleInfo(1, 4)), 77));
-    EXPECT_TRUE(noteAnswer(found, lan, encodeInfoAnswer(77, sampleInfo(1, 4)), 77));
-    ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0].from, loopback);
-    EXPECT_EQ(found[0].info.players, 4);
-
-    EXPECT_FALSE(noteAnswer(found, lan, encodeInfoAnswer(76, sampleInfo(2, 9)), 77)) << "another search's answer";
-    EXPECT_TRUE(noteAnswer(found, lan, encodeInfoAnswer(77, sampleInfo(2, 9)), 77));
-    ASSERT_EQ(found.size(), 2u);
-    EXPECT_EQ(describeServer(found[1]), "10.0.0.5  players=9 clients=1 bots=8 max-clients=64 version=0.3.1");
-}
-
-TEST(FoundServers, TheBusiestIsChosenAndTheFirstHeardOfEquals) {
-    std::vector<FoundServer> found;
-    EXPECT_EQ(busiestServer(found), nullptr);
-    found.push_back(FoundServer{{1, 40123}, sampleInfo(1, 5)});
-    found.push_back(FoundServer{{2, 40123}, sampleInfo(2, 7)});
-    found.push_back(FoundServer{{3, 40123}, sampleInfo(3, 7)});
-    EXPECT_EQ(busiestServer(found), &found[1]);
 }
 
 TEST(LauncherOptions, OneModeAtATimeAndBotsOnlyWhenHosting) {
@@ -143,8 +165,12 @@ TEST(LauncherOptions, OneModeAtATimeAndBotsOnlyWhenHosting) {
     EXPECT_EQ(host.options.mode, LaunchMode::Host);
     EXPECT_EQ(host.options.bots, 12u);
     EXPECT_EQ(parse({"192.168.1.20"}).options.address, "192.168.1.20");
+    EXPECT_EQ(parse({}).options.mode, LaunchMode::Window);
+    EXPECT_EQ(parse({"--quick"}).options.mode, LaunchMode::FindOrPractice);
+    EXPECT_EQ(parse({"--host", "--name", "\x07 Up\nstairs "}).options.name, "Up stairs");
     for (const auto& wrong : std::vector<std::vector<const char*>>{
-             {"--bots", "3"}, {"--host", "--list"}, {"10.0.0.1", "10.0.0.2"}, {"010.0.0.1"}, {"--host", "--bots", "x"}}) {
+             {"--bots", "3"}, {"--host", "--list"}, {"--quick", "--list"}, {"10.0.0.1", "10.0.0.2"}, {"010.0.0.1"},
+             {"--host", "--bots", "x"}, {"--name", "x"}, {"--host", "--name", "\x01\t"}}) {
         EXPECT_EQ(parse(wrong).action, CommandLineAction::Error) << wrong[0];
     }
 }

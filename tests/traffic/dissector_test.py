@@ -21,7 +21,7 @@ SERVER = ("127.0.0.1", 40123)
 EXPERTS = ["brassmoor.short_header", "brassmoor.bad_magic", "brassmoor.unknown_type", "brassmoor.pose.wrong_length",
            "brassmoor.snapshot.short", "brassmoor.snapshot.missing_entries", "brassmoor.snapshot.trailing_bytes",
            "brassmoor.snapshot.beyond_client_buffer", "brassmoor.query.short", "brassmoor.answer.short",
-           "brassmoor.answer.extra_bytes"]
+           "brassmoor.answer.extra_bytes", "brassmoor.answer.name_past_end"]
 
 
 def pose(x=1.0, y=2.0, yaw=0.5, pitch=-0.25):
@@ -37,12 +37,12 @@ def snapshot(self_id, announced, carried, extra=b""):
 
 
 def query(length=24):
-    return (b"KV01\x03" + struct.pack("<I", 0x1234ABCD) + bytes(24))[:length]
+    return (b"KV01\x03" + struct.pack("<I", 0x1234ABCD) + bytes(80))[:length]
 
 
-def answer(length=24):
+def answer(length=24, tail=b"\xff" * 8):
     whole = b"KV01\x04" + struct.pack("<IIHHHHBBB", 0x1234ABCD, 0xFEED, 5, 2, 3, 64, 0, 2, 0)
-    return (whole + b"\xff" * 8)[:length]
+    return (whole + tail)[:length]
 
 
 # (what, source, destination, payload, expert information expected, info column)
@@ -73,7 +73,13 @@ CASES = [
      {"brassmoor.snapshot.beyond_client_buffer"}, None),
     ("a query of 23 bytes", CLIENT, SERVER, query(23), {"brassmoor.query.short"}, None),
     ("an answer of 20 bytes", SERVER, CLIENT, answer(20), {"brassmoor.answer.short"}, None),
-    ("an answer with 4 more bytes", SERVER, CLIENT, answer(28), {"brassmoor.answer.extra_bytes"}, None),
+    ("a query with room for a name", CLIENT, SERVER, query(73), set(),
+     "info query nonce=0x1234abcd, room for a name of 48 bytes"),
+    ("an answer with a name", SERVER, CLIENT, answer(30, "\x05Caf\u00e9".encode()), set(),
+     "info answer: 5 players (2 clients, 3 bots, at most 64 clients), version 0.2.0, name \"Caf\u00e9\""),
+    ("an answer whose name runs past it", SERVER, CLIENT, answer(28), {"brassmoor.answer.name_past_end"}, None),
+    ("an answer with bytes after its name", SERVER, CLIENT, answer(30, b"\x02hi\x00\x00\x00"),
+     {"brassmoor.answer.extra_bytes"}, None),
 ]
 
 # On other ports: (what, source, destination, payload, read as Brassmoor, expert information)

@@ -1,6 +1,6 @@
 """The Windows installer under wine, in a fresh prefix: a silent update of an older version, what
 it puts in place (programs, shortcuts, the Apps & features entry, the firewall commands), the
-installed programs' resources, the installed launcher's games, and a silent uninstall that takes
+installed programs' resources, the installed launcher's window and games, and a silent uninstall that takes
 it all away. The tests run in file order, the uninstall last.
 
 Run by scripts/check-windows.sh, which names what to test in the environment:
@@ -20,6 +20,7 @@ import sys
 import tempfile
 
 import pytest
+from Xlib import X
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "blackbox"))
 from conftest import VirtualX, wait_for  # noqa: E402
@@ -33,11 +34,12 @@ MENU_FOLDER = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Brassm
 UNINSTALL_KEY = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 PROGRAMS = ["brassmoor-play.exe", "brassmoor.exe", "brassmoor-server.exe", "brassmoor-relay.exe"]
 DESCRIPTIONS = {
-    "brassmoor-play.exe": "Brassmoor launcher: the LAN game or practice",
+    "brassmoor-play.exe": "Brassmoor launcher: choose a game",
     "brassmoor.exe": "Brassmoor",
     "brassmoor-server.exe": "Brassmoor server",
     "brassmoor-relay.exe": "Brassmoor network impairment relay",
 }
+LAUNCHER_WINDOW = "Brassmoor: choose a game"
 NETSH = '"C:\\windows\\system32\\netsh.exe" advfirewall firewall '
 
 
@@ -215,9 +217,11 @@ def test_silent_install_puts_the_programs_shortcuts_and_entry_in_place(prefix):
 
     play = INSTALL_FOLDER + "\\brassmoor-play.exe"
     assert sorted(os.listdir(prefix.unix(MENU_FOLDER))) == [
-        "Brassmoor - host a LAN game.lnk", "Brassmoor.lnk", "Uninstall Brassmoor.lnk"]
+        "Brassmoor - host a LAN game.lnk", "Brassmoor - quick play.lnk", "Brassmoor.lnk", "Uninstall Brassmoor.lnk"]
     game = shortcut(prefix, "Brassmoor.lnk")
     assert (game.target, game.arguments, game.working_dir) == (play, "", INSTALL_FOLDER)
+    quick = shortcut(prefix, "Brassmoor - quick play.lnk")
+    assert (quick.target, quick.arguments, quick.working_dir) == (play, "--quick", INSTALL_FOLDER)
     host = shortcut(prefix, "Brassmoor - host a LAN game.lnk")
     assert (host.target, host.arguments, host.working_dir) == (play, "--host", INSTALL_FOLDER)
     assert shortcut(prefix, "Uninstall Brassmoor.lnk").target == INSTALL_FOLDER + "\\uninstall.exe"
@@ -263,7 +267,7 @@ def start_from_shortcut(prefix, name, display, extra=()):
 
 def test_installed_launcher_plays_a_practice_game_and_leaves_no_server(prefix, xserver):
     assert udp_listeners(40123) == []
-    launcher = start_from_shortcut(prefix, "Brassmoor.lnk", xserver.name)
+    launcher = start_from_shortcut(prefix, "Brassmoor - quick play.lnk", xserver.name)
     try:
         wait_for(lambda: "others: 6" in (xserver.title() or "") or launcher.poll() is not None, timeout=90,
                  what="the practice game's 6 simulated players in the title")
@@ -280,7 +284,37 @@ def test_installed_launcher_plays_a_practice_game_and_leaves_no_server(prefix, x
             launcher.wait()
 
 
-def test_installed_launcher_lists_and_joins_a_running_server(prefix, xserver):
+def launcher_window_shown(xserver):
+    """True while the launcher's window is mapped (it is hidden while a game runs)."""
+    for window in xserver.connection.screen().root.query_tree().children:
+        try:
+            if window.get_wm_name() == LAUNCHER_WINDOW:
+                return window.get_attributes().map_state == X.IsViewable
+        except Exception:  # the window may go away between the calls
+            continue
+    return False
+
+
+def running_games(prefix):
+    """The game (brassmoor.exe, as wine names it in its command line) running in this prefix."""
+    games = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as args, open(f"/proc/{pid}/environ", "rb") as environ:
+                if re.search(rb'\\brassmoor\.exe"?[\0 ]127\.0\.0\.1', args.read().lower()) and \
+                        b"WINEPREFIX=" + prefix.path.encode() + b"\0" in environ.read():
+                    games.append(pid)
+        except OSError:  # ended meanwhile
+            continue
+    return games
+
+
+def press(xserver, key):
+    xserver.key(key, True)
+    xserver.key(key, False)
+
+
+def test_installed_launcher_lists_a_running_server_and_its_window_joins_it(prefix, xserver):
     server = prefix.start([prefix.unix(INSTALL_FOLDER + "\\brassmoor-server.exe"), "--bots", "3"],
                           display=xserver.name)
     launcher = None
@@ -294,13 +328,34 @@ def test_installed_launcher_lists_and_joins_a_running_server(prefix, xserver):
         assert listing.returncode == 0 and len(found) == 1, lines
         assert "bots=3" in found[0] and f"version={os.environ['BRASSMOOR_VERSION']}" in found[0], found
 
+        # The Start menu's entry opens the window; the game is in its list, selected as the busiest.
         launcher = start_from_shortcut(prefix, "Brassmoor.lnk", xserver.name)
-        wait_for(lambda: "others: 3" in (xserver.title() or "") or launcher.poll() is not None, timeout=90,
-                 what="the running server's 3 simulated players in the title")
-        assert "others: 3" in (xserver.title() or ""), output_of(launcher)
-        assert "joining 127.0.0.1" in output_of(launcher)
-        xserver.request_close()
+        wait_for(lambda: launcher_window_shown(xserver) or launcher.poll() is not None, timeout=60,
+                 what="the launcher's window")
+        assert not any("others:" in title for title in xserver.window_titles()), output_of(launcher)
+        wait_for(lambda: "found 127.0.0.1" in output_of(launcher), timeout=30, what="the game in the list")
+        press(xserver, "Return")
+        wait_for(lambda: "others: 3" in " ".join(xserver.window_titles()) or launcher.poll() is not None,
+                 timeout=90, what="the running server's 3 simulated players in the game's title")
+        assert "others: 3" in " ".join(xserver.window_titles()), output_of(launcher)
+        wait_for(lambda: not launcher_window_shown(xserver), timeout=30, what="the window to step aside")
+        assert running_games(prefix)
+        # The game looks at Escape once a frame: held until the launcher's window is back.
+        xserver.key("Escape", True)
+        try:
+            wait_for(lambda: launcher_window_shown(xserver), timeout=60, what="the window back after the game")
+        finally:
+            xserver.key("Escape", False)
+        # wine makes the window the foreground one a moment after it is back: a key before that is
+        # lost, as a player's would be, who presses it again.
+        wait_for(lambda: press(xserver, "Escape") or launcher.poll() is not None, timeout=60, interval=0.5,
+                 what="the launcher to close on Escape")
         assert launcher.wait(timeout=60) == 0, output_of(launcher)
+        assert "brassmoor-play:" not in output_of(launcher), "nothing went wrong"
+        assert running_games(prefix) == []
+        server.kill()
+        server.wait()
+        wait_for(lambda: udp_listeners(40123) == [], timeout=10, what="nothing listening on UDP 40123")
     finally:
         for process in (launcher, server):
             if process is not None and process.poll() is None:

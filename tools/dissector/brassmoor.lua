@@ -5,9 +5,11 @@
 --   1 pose (client -> server), 25 bytes: x, y, z, yaw, pitch
 --   2 snapshot (server -> client), 11 + 20 n bytes: selfId u32, peerCount u16, then n entries of
 --     peerId u32, x, y, z, yaw
---   3 info query (launcher -> server), at least 24 bytes: nonce u32, padding
+--   3 info query (launcher -> server), at least 24 bytes: nonce u32, padding; a longer query (73
+--     bytes from a launcher) asks for the server's name too
 --   4 info answer (server -> launcher), 24 bytes: nonce u32, instance u32, players, clients, bots,
---     maxClients (u16 each), version major, minor, patch (u8 each)
+--     maxClients (u16 each), version major, minor, patch (u8 each); to a longer query, then
+--     nameLength u8 and the name's UTF-8 bytes, cut so the answer is no longer than the query
 -- Registered on UDP port 40123, and recognised on any other port by its "KV01" start. Expert
 -- information marks what the client or the server rejects or ignores.
 --
@@ -24,6 +26,8 @@ local ENTRY_SIZE = 20
 local CLIENT_BUFFER_SIZE = 4096
 local CLIENT_MOST_ENTRIES = 204
 local INFO_SIZE = 24
+local NAME_OFFSET = 25
+local NAME_MOST_BYTES = 48
 
 local POSE, SNAPSHOT, QUERY, ANSWER = 1, 2, 3, 4
 local type_names = { [POSE] = "Pose", [SNAPSHOT] = "Snapshot", [QUERY] = "Info query", [ANSWER] = "Info answer" }
@@ -58,6 +62,8 @@ local fields = {
     version_major = ProtoField.uint8("brassmoor.answer.version_major", "Version major", base.DEC),
     version_minor = ProtoField.uint8("brassmoor.answer.version_minor", "Version minor", base.DEC),
     version_patch = ProtoField.uint8("brassmoor.answer.version_patch", "Version patch", base.DEC),
+    name_length = ProtoField.uint8("brassmoor.answer.name_length", "Name length", base.DEC),
+    name = ProtoField.string("brassmoor.answer.name", "Name", base.UNICODE),
 
     trailing = ProtoField.bytes("brassmoor.trailing", "Bytes after the last field"),
 }
@@ -88,6 +94,9 @@ local experts = {
         "Answer shorter than 24 bytes: rejected", group.MALFORMED, severity.ERROR),
     answer_extra = ProtoExpert.new("brassmoor.answer.extra_bytes",
         "Bytes after the answer's last field: ignored (left for later versions)", group.PROTOCOL, severity.NOTE),
+    name_past_end = ProtoExpert.new("brassmoor.answer.name_past_end",
+        "The name's length runs past the datagram: the launcher reads the bytes that are there",
+        group.MALFORMED, severity.WARN),
 }
 brassmoor.experts = {}
 for _, e in pairs(experts) do
@@ -184,7 +193,12 @@ local function dissect_query(tvb, tree)
             string.format("Query of %d bytes, shorter than 24: the server does not answer it", length))
         return string.format("info query, %d bytes (not answered)", length)
     end
-    return string.format("info query nonce=0x%08x", tvb(5, 4):le_uint())
+    local info = string.format("info query nonce=0x%08x", tvb(5, 4):le_uint())
+    if length > INFO_SIZE then
+        local room = math.min(length - NAME_OFFSET, NAME_MOST_BYTES)
+        return info .. string.format(", room for a name of %d bytes", math.max(room, 0))
+    end
+    return info
 end
 
 local function dissect_answer(tvb, tree)
@@ -202,14 +216,32 @@ local function dissect_answer(tvb, tree)
             string.format("Answer of %d bytes, shorter than 24: rejected", length))
         return string.format("info answer, %d bytes (rejected)", length)
     end
-    if length > INFO_SIZE then
-        tree:add(fields.trailing, tvb(INFO_SIZE))
-        tree:add_proto_expert_info(experts.answer_extra,
-            string.format("%d bytes after the answer's last field: ignored", length - INFO_SIZE))
-    end
-    return string.format("info answer: %d players (%d clients, %d bots, at most %d clients), version %d.%d.%d",
+    local info = string.format("info answer: %d players (%d clients, %d bots, at most %d clients), version %d.%d.%d",
         tvb(13, 2):le_uint(), tvb(15, 2):le_uint(), tvb(17, 2):le_uint(), tvb(19, 2):le_uint(),
         tvb(21, 1):uint(), tvb(22, 1):uint(), tvb(23, 1):uint())
+    if length == INFO_SIZE then
+        return info
+    end
+    -- The answer to a longer query: the name's length, then as much of the name as is there.
+    tree:add(fields.name_length, tvb(INFO_SIZE, 1))
+    local told = tvb(INFO_SIZE, 1):uint()
+    local there = math.min(told, length - NAME_OFFSET)
+    local name = ""
+    if there > 0 then
+        name = tvb(NAME_OFFSET, there):string(ENC_UTF_8)
+        tree:add(fields.name, tvb(NAME_OFFSET, there), name)
+    end
+    if told > there then
+        tree:add_proto_expert_info(experts.name_past_end,
+            string.format("Name length %d runs past the datagram, which holds %d bytes of it", told, there))
+    end
+    local used = NAME_OFFSET + there
+    if length > used then
+        tree:add(fields.trailing, tvb(used))
+        tree:add_proto_expert_info(experts.answer_extra,
+            string.format("%d bytes after the answer's last field: ignored", length - used))
+    end
+    return info .. string.format(", name \"%s\"", name)
 end
 
 local dissect_body = { [POSE] = dissect_pose, [SNAPSHOT] = dissect_snapshot, [QUERY] = dissect_query,

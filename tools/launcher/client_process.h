@@ -1,9 +1,11 @@
 // The game program the launcher starts and watches: found beside the launcher or on PATH.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace brassmoor {
 
@@ -20,19 +22,37 @@ struct ClientProcess {
     std::int64_t id = -1;        // the process id; -1 before a start
     void* handle = nullptr;      // Windows: the process handle
     void* jobHandle = nullptr;   // Windows: the job that ends it should the launcher end first
+    // The launcher's end of the pipe that carries the game's standard error: a descriptor on POSIX, a
+    // HANDLE on Windows; -1 when there is none (before a start, or once it has been read to its end).
+    std::intptr_t errorPipe = -1;
+    std::string errorOutput;     // what the game wrote there and nobody has taken yet (its last part)
 };
 
-// Starts the game against `address`, its console output going where the launcher's goes. False, with
-// `error` set, when it could not be started.
+// At most this much of the game's standard error is kept for takeClientErrorOutput: its last lines
+// are the ones that say why it failed.
+constexpr std::size_t MaxKeptClientErrorBytes = 64 * 1024;
+
+// Starts the game against `address`, its standard output going where the launcher's goes and its
+// standard error through a pipe to the launcher, which passes it on to its own as it comes and keeps
+// it (takeClientErrorOutput). False, with `error` set, when it could not be started.
 bool startClient(const ClientProgram& program, const std::string& address, ClientProcess& process,
                  std::string& error);
 
-// Waits at most `waitMilliseconds` (0: only looks) for the game to end: its exit status once it has
+// Waits at most `waitMilliseconds` (0: only looks) for the game to end, passing on its standard error
+// meanwhile: its exit status once it has
 // (128 plus the signal's number when a signal ended it), nothing while it still runs.
 std::optional<int> clientExitStatus(ClientProcess& process, int waitMilliseconds);
 
 // Asks the game to end (SIGTERM; on Windows it is ended), then waits up to `graceMilliseconds` before
 // ending it for good. Returns its exit status.
 int stopClient(ClientProcess& process, int graceMilliseconds);
+
+// What the game wrote on its standard error since the last call, without waiting; once the game has
+// ended (clientExitStatus or stopClient said so), everything that remained.
+std::string takeClientErrorOutput(ClientProcess& process);
+
+// Adds what was read from the game's standard error to what is kept, dropping the oldest whole lines
+// beyond MaxKeptClientErrorBytes. Shared by both systems' bodies.
+void keepClientErrorOutput(ClientProcess& process, std::string_view text);
 
 }  // namespace brassmoor

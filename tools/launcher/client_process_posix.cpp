@@ -1,10 +1,12 @@
-// The game program on POSIX systems: found through /proc/self/exe and PATH, run with posix_spawn.
+// The game program on POSIX systems: found through /proc/self/exe and PATH, run with posix_spawn, its
+// standard error read through a non-blocking pipe.
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,6 +49,46 @@ void sleepMilliseconds(int milliseconds) {
     ::nanosleep(&pause, nullptr);  // a signal cuts it short, which only means looking sooner
 }
 
+// Passes on to the launcher's standard error what a write does not take at once; the launcher's own
+// standard error may be gone (a closed terminal), which loses nothing that is kept.
+void passOn(const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(STDERR_FILENO, data, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+// Reads whatever the game's standard error holds now, passing it on and keeping it; at the pipe's
+// end (the game and anything it started have closed it) the pipe is closed.
+void readErrorPipe(ClientProcess& process) {
+    char buffer[4096];
+    while (process.errorPipe >= 0) {
+        const ssize_t got = ::read(static_cast<int>(process.errorPipe), buffer, sizeof buffer);
+        if (got > 0) {
+            passOn(buffer, static_cast<std::size_t>(got));
+            keepClientErrorOutput(process, std::string_view(buffer, static_cast<std::size_t>(got)));
+            continue;
+        }
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        ::close(static_cast<int>(process.errorPipe));
+        process.errorPipe = -1;
+    }
+}
+
+// After the game has ended: what it left in the pipe. A process it started may still hold the pipe
+// open, so this reads what is there and no longer waits for the end.
+void finishErrorPipe(ClientProcess& process) {
+    readErrorPipe(process);
+    if (process.errorPipe >= 0) {
+        ::close(static_cast<int>(process.errorPipe));
+        process.errorPipe = -1;
+    }
+}
+
 }  // namespace
 
 std::optional<ClientProgram> findClientProgram() {
@@ -71,22 +113,44 @@ bool startClient(const ClientProgram& program, const std::string& address, Clien
                  std::string& error) {
     std::vector<char*> arguments{const_cast<char*>(program.path.c_str()), const_cast<char*>(address.c_str()),
                                  nullptr};
+    // Both ends close on exec; the game gets the write end as its descriptor 2, which dup2 leaves open.
+    int errorPipe[2];
+    if (::pipe2(errorPipe, O_CLOEXEC) != 0) {
+        error = std::string("cannot start the game: cannot make a pipe for its errors: ") + std::strerror(errno);
+        return false;
+    }
+    posix_spawn_file_actions_t actions;
+    int failed = ::posix_spawn_file_actions_init(&actions);
+    if (failed == 0) failed = ::posix_spawn_file_actions_adddup2(&actions, errorPipe[1], STDERR_FILENO);
     pid_t id = 0;
-    const int failed = ::posix_spawn(&id, program.path.c_str(), nullptr, nullptr, arguments.data(), environ);
+    if (failed == 0) failed = ::posix_spawn(&id, program.path.c_str(), &actions, nullptr, arguments.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::close(errorPipe[1]);
     if (failed != 0) {
+        ::close(errorPipe[0]);
         error = "cannot start " + program.path + ": " + std::strerror(failed);
         return false;
     }
+    ::fcntl(errorPipe[0], F_SETFL, ::fcntl(errorPipe[0], F_GETFL) | O_NONBLOCK);
     process.id = id;
+    process.errorPipe = errorPipe[0];
+    process.errorOutput.clear();
     return true;
 }
 
 std::optional<int> clientExitStatus(ClientProcess& process, int waitMilliseconds) {
     for (int waited = 0;; waited += PollMilliseconds) {
         int status = 0;
+        readErrorPipe(process);
         const pid_t done = ::waitpid(static_cast<pid_t>(process.id), &status, WNOHANG);
-        if (done == static_cast<pid_t>(process.id)) return statusOf(status);
-        if (done < 0 && errno != EINTR) return 1;  // not our child any more: nothing left to wait for
+        if (done == static_cast<pid_t>(process.id)) {
+            finishErrorPipe(process);
+            return statusOf(status);
+        }
+        if (done < 0 && errno != EINTR) {  // not our child any more: nothing left to wait for
+            finishErrorPipe(process);
+            return 1;
+        }
         if (waited >= waitMilliseconds) return std::nullopt;
         sleepMilliseconds(PollMilliseconds);
     }
@@ -98,6 +162,13 @@ int stopClient(ClientProcess& process, int graceMilliseconds) {
     ::kill(static_cast<pid_t>(process.id), SIGKILL);
     const std::optional<int> status = clientExitStatus(process, graceMilliseconds);
     return status ? *status : 128 + SIGKILL;
+}
+
+std::string takeClientErrorOutput(ClientProcess& process) {
+    readErrorPipe(process);
+    std::string taken;
+    taken.swap(process.errorOutput);
+    return taken;
 }
 
 }  // namespace brassmoor

@@ -6,6 +6,7 @@
 
 #include "ipv4_endpoint.h"
 #include "option_values.h"
+#include "server_info.h"
 
 namespace brassmoor {
 
@@ -26,6 +27,7 @@ LauncherOptionsResult parseLauncherOptions(std::span<const char* const> args) {
     LauncherOptions& options = result.options;
     bool modeGiven = false;
     bool botsGiven = false;
+    bool nameGiven = false;
     auto takeMode = [&](LaunchMode mode) {
         if (modeGiven) return false;
         options.mode = mode;
@@ -36,10 +38,13 @@ LauncherOptionsResult parseLauncherOptions(std::span<const char* const> args) {
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         auto [name, value] = splitOptionArgument(arg);
-        if (name == "--host" || name == "--list") {
+        if (name == "--host" || name == "--list" || name == "--quick") {
             if (value) return failure(std::string(name) + " takes no value");
-            if (!takeMode(name == "--host" ? LaunchMode::Host : LaunchMode::List)) {
-                return failure("give one of ADDRESS, --host and --list, not " + quoted(arg) + " as well");
+            const LaunchMode mode = name == "--host"   ? LaunchMode::Host
+                                    : name == "--list" ? LaunchMode::List
+                                                       : LaunchMode::FindOrPractice;
+            if (!takeMode(mode)) {
+                return failure("give one of ADDRESS, --host, --list and --quick, not " + quoted(arg) + " as well");
             }
         } else if (name == "--bots") {
             if (!value) {
@@ -52,6 +57,16 @@ LauncherOptionsResult parseLauncherOptions(std::span<const char* const> args) {
             }
             options.bots = static_cast<std::uint32_t>(*bots);
             botsGiven = true;
+        } else if (name == "--name") {
+            if (!value) {
+                if (i + 1 >= args.size()) return failure("--name needs a value");
+                value = std::string_view(args[++i]);
+            }
+            options.name = sanitiseServerName(*value);
+            if (options.name.empty() && !value->empty()) {
+                return failure("--name needs printable text, not only control characters or spaces");
+            }
+            nameGiven = true;
         } else if (arg.starts_with("-")) {
             return failure("unknown option " + quoted(name));
         } else {
@@ -60,34 +75,43 @@ LauncherOptionsResult parseLauncherOptions(std::span<const char* const> args) {
                 return failure(quoted(arg) + " is not an IPv4 address such as 192.168.1.20");
             }
             if (!takeMode(LaunchMode::Join)) {
-                return failure("give one of ADDRESS, --host and --list, not " + quoted(arg) + " as well");
+                return failure("give one of ADDRESS, --host, --list and --quick, not " + quoted(arg) + " as well");
             }
             options.address = std::string(arg);
         }
     }
     if (botsGiven && options.mode != LaunchMode::Host) return failure("--bots goes with --host");
+    if (nameGiven && options.mode != LaunchMode::Host) return failure("--name goes with --host");
     return result;
 }
 
 std::string launcherUsageText() {
-    return "Usage: brassmoor-play [ADDRESS | --host [--bots N] | --list]\n"
-           "Starts Brassmoor. Without an argument it looks for games on this computer and on the local\n"
-           "networks for about a second and joins the one with the most players; when there is none, it\n"
-           "starts a practice game against 6 simulated players that only this computer can join.\n"
+    return "Usage: brassmoor-play [ADDRESS | --host [--bots N] [--name TEXT] | --list | --quick]\n"
+           "Starts Brassmoor. Without an argument it opens a window listing the games it finds on this\n"
+           "computer, on the local networks (by broadcast) and at addresses joined before, refreshed\n"
+           "every few seconds: join one (Enter, a double-click or Join), type an address or a computer's\n"
+           "name, start a practice game against 6 simulated players, or host a LAN game. Arrow keys move\n"
+           "the selection; Escape closes the window. Games of another version are greyed out.\n"
            "\n"
            "  ADDRESS      join the game at this IPv4 address, as 'brassmoor ADDRESS' does\n"
            "  --host       host a LAN game: a server on every network of this computer (UDP 40123)\n"
            "               and the game joining it; prints the addresses other players can use\n"
            "  --bots N     with --host: simulated players in the hosted game, 0 to 10000 (default 0)\n"
-           "  --list       print the games found, one a line (address, players, clients, simulated\n"
-           "               players, the cap on clients, version), and exit\n"
+           "  --name TEXT  with --host: the name other players' launchers show for the hosted game\n"
+           "               (default: the computer's host name), printable UTF-8 cut to 48 bytes\n"
+           "  --list       print the games found in about a second, one a line (address, players,\n"
+           "               clients, simulated players, the cap on clients, version, ping, name), and exit\n"
+           "  --quick      no window: join the busiest game found, or start a practice game\n"
            "  --help       print this and exit\n"
            "  --version    print the version and exit\n"
            "\n"
-           "The game program (brassmoor) is looked for beside this program, then on PATH; its output\n"
-           "passes through and its exit status is this program's. A game hosted here (practice or\n"
-           "LAN) runs in this program and stops when the game's window closes or this program is\n"
-           "stopped (Ctrl-C).\n";
+           "The game program (brassmoor) is looked for beside this program, then on PATH; its exit\n"
+           "status is this program's, except in the window. A game hosted here (practice or LAN) runs in\n"
+           "this program and stops when the game's window closes (from the window: when the launcher\n"
+           "closes or Stop hosting is pressed) or this program is stopped (Ctrl-C). Failures are shown\n"
+           "in the window, printed on standard error and added to the log,\n"
+           "$XDG_STATE_HOME/brassmoor/brassmoor-play.log; joined addresses are kept in\n"
+           "$XDG_CONFIG_HOME/brassmoor.\n";
 }
 
 }  // namespace brassmoor

@@ -13,16 +13,18 @@ inline constexpr std::uint32_t PracticeBots = 6;
 inline constexpr std::uint32_t DefaultHostedBots = 0;
 
 enum class LaunchMode {
-    FindOrPractice,  // join the busiest game found, or start a practice game
+    Window,          // open the window that lists the games found
+    FindOrPractice,  // join the busiest game found, or start a practice game (--quick)
     Join,            // join the server at `address`
     Host,            // host a LAN game with `bots` simulated players and join it
     List,            // print the games found and exit
 };
 
 struct LauncherOptions {
-    LaunchMode mode = LaunchMode::FindOrPractice;
+    LaunchMode mode = LaunchMode::Window;
     std::string address;  // with Join: a dotted-decimal IPv4 address
     std::uint32_t bots = DefaultHostedBots;
+    std::string name;  // with Host: the hosted game's name, sanitised; empty: the computer's host name
 };
 
 struct LauncherOptionsResult {

@@ -1,19 +1,23 @@
-// brassmoor-play: finds a game on this computer or the LAN and joins it, or hosts a practice or LAN
-// game in its own process, and runs the game program against it.
+// brassmoor-play: opens the window that lists the games found, or from the command line joins, hosts
+// or lists games, or joins the busiest one; a game hosted here is served in this process.
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "browser_window.h"
 #include "client_process.h"
-#include "found_servers.h"
+#include "console_attach.h"
+#include "desktop_message.h"
+#include "game_search.h"
 #include "ipv4_endpoint.h"
+#include "launcher_log.h"
 #include "launcher_options.h"
 #include "local_networks.h"
 #include "program_entry.h"
 #include "server_loop.h"
-#include "server_search.h"
 #include "stop_request.h"
+#include "user_folders.h"
 
 namespace brassmoor {
 namespace {
@@ -73,33 +77,32 @@ int hostAndPlay(const ClientProgram& program, const ServerOptions& options, std:
     return playAgainst(program, "127.0.0.1", &server);
 }
 
-std::optional<SearchResult> search() {
-    SearchResult result = searchForServers();
-    if (!result.ok) {
-        fail("cannot look for games: " + result.error);
-        return std::nullopt;
-    }
-    return result;
+std::optional<BrowserModel> search() {
+    std::string error;
+    std::optional<BrowserModel> found = searchOnce(SearchSeconds, error);
+    if (!found) fail("cannot look for games: " + error);
+    return found;
 }
 
 int listGames() {
-    const std::optional<SearchResult> result = search();
-    if (!result) return 1;
-    if (result->found.empty()) {
+    const std::optional<BrowserModel> found = search();
+    if (!found) return 1;
+    if (found->rows.empty()) {
         std::printf("no Brassmoor game answered on this computer or the local networks\n");
     }
-    for (const FoundServer& server : result->found) std::printf("%s\n", describeServer(server).c_str());
+    for (const BrowserRow& row : found->rows) std::printf("%s\n", describeRow(row).c_str());
     return 0;
 }
 
 int findOrPractice(const ClientProgram& program) {
-    const std::optional<SearchResult> result = search();
-    if (!result) return 1;
+    const std::optional<BrowserModel> found = search();
+    if (!found) return 1;
     if (stopRequest() != 0) return 0;
-    if (const FoundServer* busiest = busiestServer(result->found)) {
-        std::printf("joining %s\n", describeServer(*busiest).c_str());
-        for (const FoundServer& other : result->found) {
-            if (&other != busiest) std::printf("also found %s\n", describeServer(other).c_str());
+    // The model chose the busiest game of this version.
+    if (const BrowserRow* busiest = selectedRow(*found)) {
+        std::printf("joining %s\n", describeRow(*busiest).c_str());
+        for (const BrowserRow& other : found->rows) {
+            if (&other != busiest) std::printf("also found %s\n", describeRow(other).c_str());
         }
         return playAgainst(program, formatIpv4Address(busiest->from.address), nullptr);
     }
@@ -114,11 +117,23 @@ int findOrPractice(const ClientProgram& program) {
                        "that does not answer as a Brassmoor server");
 }
 
-int hostLanGame(const ClientProgram& program, std::uint32_t bots) {
+// When no window can be opened there is maybe no terminal either: the desktop and the log hear it too.
+int windowOrSayWhy(const std::optional<ClientProgram>& program) {
+    std::string error;
+    if (const std::optional<int> status = runBrowserWindow(program.value_or(ClientProgram{}), error)) return *status;
+    fail(error);
+    std::string logError;
+    if (!appendLauncherLog(userFolders().state, error, logError)) fail("cannot write the log: " + logError);
+    showDesktopMessage("Brassmoor", "Brassmoor cannot start: " + error);
+    return 1;
+}
+
+int hostLanGame(const ClientProgram& program, std::uint32_t bots, const std::string& name) {
     ServerOptions hosted;
     hosted.bindAddress = "0.0.0.0";
     hosted.port = GamePort;
     hosted.bots = bots;
+    hosted.name = name;
     std::string addresses;
     for (const LocalNetwork& network : localNetworks()) {
         addresses += (addresses.empty() ? "" : ", ") + formatIpv4Address(network.address);
@@ -147,15 +162,18 @@ int run(const LauncherOptions& options) {
 
     // Looked for before anything starts, so that a missing game never leaves a server behind.
     const std::optional<ClientProgram> program = findClientProgram();
+    // The window says so itself when the game is missing, and still lists the games.
+    if (options.mode == LaunchMode::Window) return windowOrSayWhy(program);
     if (!program) return fail("cannot find the game program (brassmoor) beside this program or on PATH");
 
     switch (options.mode) {
         case LaunchMode::Join:
             return playAgainst(*program, options.address, nullptr);
         case LaunchMode::Host:
-            return hostLanGame(*program, options.bots);
+            return hostLanGame(*program, options.bots, options.name);
         case LaunchMode::FindOrPractice:
         case LaunchMode::List:
+        case LaunchMode::Window:
             break;
     }
     return findOrPractice(*program);
@@ -165,6 +183,7 @@ int run(const LauncherOptions& options) {
 }  // namespace brassmoor
 
 int main(int argc, char** argv) {
+    brassmoor::attachParentConsole();
     return brassmoor::runHelperProgram(argc, argv, brassmoor::Program, brassmoor::launcherUsageText(),
                                        brassmoor::parseLauncherOptions, brassmoor::run);
 }

@@ -12,7 +12,7 @@ QueryAllowance makeQueryAllowance(double now) {
 }
 
 QueryOutcome takeInfoQuery(QueryAllowance& allowance, TrafficCounters& counters, std::span<const std::uint8_t> bytes,
-                           double now, const ServerInfo& info, std::array<std::uint8_t, InfoAnswerSize>& answer) {
+                           double now, const ServerInfo& info, InfoAnswerBytes& answer) {
     if (bytes.size() < DatagramHeaderSize || !hasDatagramHeader(bytes, InfoQueryType)) return QueryOutcome::NotAQuery;
     ++counters.datagramsIn;
     std::uint32_t nonce = 0;
@@ -30,7 +30,7 @@ QueryOutcome takeInfoQuery(QueryAllowance& allowance, TrafficCounters& counters,
     }
     allowance.available -= 1.0;
     ++counters.queriesAnswered;
-    answer = encodeInfoAnswer(nonce, info);
+    answer = encodeInfoAnswerFor(bytes.size(), nonce, info);
     return QueryOutcome::Answered;
 }
 

@@ -2,7 +2,8 @@
 //
 // Queries come from anyone and their source address can be forged, so the server answers at most
 // QueryAnswersPerSecond of them in all (a bucket of that many, refilled at that rate), never answers
-// a query shorter than the answer, and never takes a querier for a client.
+// a query shorter than the answer nor with more bytes than the query had, and never takes a
+// querier for a client.
 #pragma once
 
 #include <array>
@@ -31,8 +32,9 @@ enum class QueryOutcome {
 };
 
 // Takes a received datagram that may be a query. For a query it counts the datagram in, and either
-// answers it (filling `answer` with `info` and the query's nonce), refuses it or drops it.
+// answers it (filling `answer` with `info` and the query's nonce, the name as far as the query's
+// length leaves room), refuses it or drops it.
 QueryOutcome takeInfoQuery(QueryAllowance& allowance, TrafficCounters& counters, std::span<const std::uint8_t> bytes,
-                           double now, const ServerInfo& info, std::array<std::uint8_t, InfoAnswerSize>& answer);
+                           double now, const ServerInfo& info, InfoAnswerBytes& answer);
 
 }  // namespace brassmoor

@@ -7,6 +7,7 @@
 
 #include "ipv4_endpoint.h"
 #include "option_values.h"
+#include "server_info.h"
 
 namespace brassmoor {
 
@@ -89,6 +90,12 @@ std::string applyOption(std::string_view name, std::string_view value, ServerOpt
             return "--end-when-empty needs seconds from 1 to 86400, not " + quoted(value);
         }
         options.endWhenEmptySeconds = *t;
+    } else if (name == "--name") {
+        // Empty (as a service's unset variable gives it) keeps the default, the host name.
+        options.name = sanitiseServerName(value);
+        if (options.name.empty() && !value.empty()) {
+            return "--name needs printable text, not only control characters or spaces";
+        }
     } else if (name == "--seed") {
         auto n = parseWhole(value);
         if (!n) return "--seed needs a whole number from 0 to 18446744073709551615, not " + quoted(value);
@@ -101,7 +108,7 @@ bool takesValue(std::string_view name) {
     return name == "--bind" || name == "--port" || name == "--rate" || name == "--bots" ||
            name == "--timeout" || name == "--seed" || name == "--arena" || name == "--max-clients" ||
            name == "--max-entries" || name == "--status" || name == "--capture" || name == "--metrics" ||
-           name == "--end-when-empty";
+           name == "--end-when-empty" || name == "--name";
 }
 
 }  // namespace
@@ -152,6 +159,9 @@ std::string serverUsageText() {
            "  --end-when-empty SEC\n"
            "                     once a client has been served, end (exit 0) when no client has been\n"
            "                     heard for SEC seconds, 1 to 86400 (default: never)\n"
+           "  --name TEXT        the name launchers show for this server (default: the computer's\n"
+           "                     host name); printable UTF-8 cut to 48 bytes, control characters\n"
+           "                     and invisible ones left out\n"
            "  --help             print this and exit\n"
            "  --version          print the version and exit\n"
            "\n"

@@ -33,6 +33,7 @@ struct ServerOptions {
     std::optional<Ipv4Endpoint> metrics;
     // Once a client has been served, the server ends when none has been heard this long; 0: never.
     double endWhenEmptySeconds = 0.0;
+    std::string name;            // told in info answers, sanitised; empty: the computer's host name
 };
 
 // The metrics port the container image and the service's options file use: the one after the

@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <random>
 
+#include "host_name.h"
 #include "ipv4_endpoint.h"
 #include "monotonic_clock.h"
 #include "program_entry.h"
@@ -51,15 +52,15 @@ std::uint16_t saturatedU16(std::size_t value) {
 void takeDatagram(Server& server, std::span<const std::uint8_t> bytes, const sockaddr_in& from, double now) {
     captureReceived(server.capture, server.local, toIpv4Endpoint(from), bytes);
     server.counters.bytesIn += bytes.size();
-    std::array<std::uint8_t, InfoAnswerSize> answer{};
+    InfoAnswerBytes answer;
     const QueryOutcome query =
         takeInfoQuery(server.queryAllowance, server.counters, bytes, now, currentServerInfo(server), answer);
     if (query == QueryOutcome::Answered) {
-        if (sendDatagram(server.socket, answer.data(), static_cast<int>(answer.size()), from) < 0) {
+        if (sendDatagram(server.socket, answer.bytes.data(), static_cast<int>(answer.size), from) < 0) {
             ++server.counters.sendFailures;
         } else {
-            server.counters.bytesOut += answer.size();
-            captureSent(server.capture, server.local, toIpv4Endpoint(from), answer);
+            server.counters.bytesOut += answer.size;
+            captureSent(server.capture, server.local, toIpv4Endpoint(from), answer.view());
         }
     }
     if (query != QueryOutcome::NotAQuery) return;
@@ -194,6 +195,7 @@ ServerInfo currentServerInfo(const Server& server) {
     info.versionMajor = version.major;
     info.versionMinor = version.minor;
     info.versionPatch = version.patch;
+    info.name = server.options.name;
     return info;
 }
 
@@ -225,6 +227,8 @@ bool openServer(const ServerOptions& options, std::FILE* log, Server& server, st
     }
 
     server.options = options;
+    // Sanitised here as well as where it was given: the launcher's hosted games set it directly.
+    server.options.name = sanitiseServerName(options.name.empty() ? computerHostName() : options.name);
     server.log = log;
     server.local = toIpv4Endpoint(local);
     server.registry.maxClients = options.maxClients;
@@ -235,10 +239,10 @@ bool openServer(const ServerOptions& options, std::FILE* log, Server& server, st
         server.receiveBufferBytes ? std::to_string(*server.receiveBufferBytes) : "unknown";
     logLine(server,
             "listening on %s:%u rate=%g bots=%u timeout=%g seed=%llu max-clients=%zu max-entries=%zu "
-            "receive-buffer=%s\n",
+            "receive-buffer=%s name=%s\n",
             options.bindAddress.c_str(), unsigned{options.port}, options.rate, options.bots, options.timeoutSeconds,
             static_cast<unsigned long long>(options.seed), options.maxClients, options.maxEntries,
-            receiveBuffer.c_str());
+            receiveBuffer.c_str(), server.options.name.c_str());
 
     const double start = monotonicSeconds();
     server.lastBotStep = start;

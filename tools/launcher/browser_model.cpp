@@ -1,0 +1,181 @@
+// The list of games the launcher shows: merging, ageing, sorting and selecting rows.
+#include "browser_model.h"
+
+#include <algorithm>
+#include <cmath>
+#include <tuple>
+
+namespace brassmoor {
+
+namespace {
+
+constexpr std::uint32_t Loopback = 0x7F000001;
+
+std::uint32_t versionKey(const ServerInfo& info) {
+    return (std::uint32_t(info.versionMajor) << 16) | (std::uint32_t(info.versionMinor) << 8) | info.versionPatch;
+}
+
+std::vector<BrowserRow>::iterator findRow(BrowserModel& model, std::uint32_t instance) {
+    return std::find_if(model.rows.begin(), model.rows.end(),
+                        [&](const BrowserRow& row) { return row.info.instance == instance; });
+}
+
+// The busiest joinable game; of equals, the one shown first.
+void chooseBusiest(BrowserModel& model) {
+    const BrowserRow* busiest = nullptr;
+    for (const BrowserRow& row : model.rows) {
+        if (isJoinable(model, row) && (busiest == nullptr || row.info.players > busiest->info.players)) busiest = &row;
+    }
+    if (busiest != nullptr) model.selected = busiest->info.instance;
+}
+
+void sortAgain(BrowserModel& model) { sortRows(model, model.sortColumn, model.sortDescending); }
+
+}  // namespace
+
+void startRound(BrowserModel& model, std::uint32_t nonce, double now) {
+    model.previousNonce = model.nonce;
+    model.previousSentAt = model.sentAt;
+    model.nonce = nonce;
+    model.sentAt = now;
+    ++model.round;
+    std::size_t selectedAt = model.rows.size();
+    for (std::size_t i = 0; i < model.rows.size(); ++i) {
+        if (model.selected && model.rows[i].info.instance == *model.selected) selectedAt = i;
+    }
+    const std::size_t before = model.rows.size();
+    std::erase_if(model.rows, [&](const BrowserRow& row) {
+        return !row.hostedHere && model.round - row.round > RoundsBeforeGone;
+    });
+    if (model.rows.size() == before) return;
+    if (model.selected && findRow(model, *model.selected) == model.rows.end()) {
+        model.selected.reset();
+        if (!model.rows.empty()) model.selected = model.rows[std::min(selectedAt, model.rows.size() - 1)].info.instance;
+    }
+    sortAgain(model);
+}
+
+bool takeAnswer(BrowserModel& model, const Ipv4Endpoint& from, std::span<const std::uint8_t> bytes, double now) {
+    std::uint32_t answered = 0;
+    ServerInfo info;
+    if (!decodeInfoAnswer(bytes, answered, info)) return false;
+    double sentAt = 0.0;
+    if (model.round > 0 && answered == model.nonce) {
+        sentAt = model.sentAt;
+    } else if (model.round > 1 && answered == model.previousNonce) {
+        sentAt = model.previousSentAt;
+    } else {
+        return false;
+    }
+    const double ping = std::max(0.0, (now - sentAt) * 1000.0);
+    auto row = findRow(model, info.instance);
+    if (row == model.rows.end()) {
+        model.rows.push_back(BrowserRow{from, info, ping, model.round, false});
+        sortAgain(model);
+    } else {
+        // The quickest answer of a round is its ping: a server heard on loopback and by broadcast
+        // answers twice, and the loopback answer is what a game here would meet.
+        if (row->round != model.round || ping < row->pingMilliseconds) row->pingMilliseconds = ping;
+        row->round = model.round;
+        row->info = info;
+        if (from.address == Loopback) row->from = from;
+    }
+    if (!model.playerChose && (!model.filledInRound || *model.filledInRound == model.round)) {
+        model.filledInRound = model.round;
+        chooseBusiest(model);
+    }
+    return true;
+}
+
+void addHostedGame(BrowserModel& model, const Ipv4Endpoint& from, const ServerInfo& info) {
+    auto row = findRow(model, info.instance);
+    if (row == model.rows.end()) {
+        model.rows.push_back(BrowserRow{from, info, 0.0, model.round, true});
+        sortAgain(model);
+    } else {
+        row->hostedHere = true;
+    }
+    model.selected = info.instance;
+    model.playerChose = true;
+}
+
+void sortRows(BrowserModel& model, BrowserColumn column, bool descending) {
+    model.sortColumn = column;
+    model.sortDescending = descending;
+    auto key = [column](const BrowserRow& row) {
+        switch (column) {
+            case BrowserColumn::Name:
+                return std::tuple<std::string, double>(rowName(row), 0.0);
+            case BrowserColumn::Players:
+                return std::tuple<std::string, double>("", row.info.players);
+            case BrowserColumn::Ping:
+                return std::tuple<std::string, double>("", row.pingMilliseconds);
+            case BrowserColumn::Version:
+                break;
+        }
+        return std::tuple<std::string, double>("", versionKey(row.info));
+    };
+    std::stable_sort(model.rows.begin(), model.rows.end(), [&](const BrowserRow& a, const BrowserRow& b) {
+        const auto ka = key(a);
+        const auto kb = key(b);
+        if (ka != kb) return descending ? kb < ka : ka < kb;
+        // Equals keep one order whichever way they came in: by name, then by instance.
+        return std::tuple(rowName(a), a.info.instance) < std::tuple(rowName(b), b.info.instance);
+    });
+}
+
+bool isJoinable(const BrowserModel& model, const BrowserRow& row) {
+    return row.info.versionMajor == model.own.major && row.info.versionMinor == model.own.minor;
+}
+
+void selectRow(BrowserModel& model, std::uint32_t instance) {
+    if (findRow(model, instance) == model.rows.end()) return;
+    model.selected = instance;
+    model.playerChose = true;
+}
+
+void moveSelection(BrowserModel& model, int step) {
+    if (model.rows.empty()) return;
+    const auto at = model.selected ? findRow(model, *model.selected) : model.rows.end();
+    long index = at == model.rows.end() ? (step > 0 ? -1 : long(model.rows.size())) : long(at - model.rows.begin());
+    index = std::clamp(index + step, 0L, long(model.rows.size()) - 1);
+    selectRow(model, model.rows[std::size_t(index)].info.instance);
+}
+
+const BrowserRow* selectedRow(const BrowserModel& model) {
+    if (!model.selected) return nullptr;
+    for (const BrowserRow& row : model.rows) {
+        if (row.info.instance == *model.selected) return &row;
+    }
+    return nullptr;
+}
+
+std::string rowName(const BrowserRow& row) {
+    const std::string& name = row.info.name;
+    return name.empty() ? formatIpv4Address(row.from.address) : name;
+}
+
+std::string rowPlayers(const BrowserRow& row) {
+    return std::to_string(row.info.players) + " / " + std::to_string(row.info.maxClients);
+}
+
+std::string rowPing(const BrowserRow& row) {
+    if (row.hostedHere) return "here";
+    return row.pingMilliseconds < 0.5 ? "<1 ms" : std::to_string(std::lround(row.pingMilliseconds)) + " ms";
+}
+
+std::string rowVersion(const BrowserRow& row) {
+    return std::to_string(row.info.versionMajor) + "." + std::to_string(row.info.versionMinor) + "." +
+           std::to_string(row.info.versionPatch);
+}
+
+std::string describeRow(const BrowserRow& row) {
+    const ServerInfo& info = row.info;
+    return formatIpv4Address(row.from.address) + "  players=" + std::to_string(info.players) +
+           " clients=" + std::to_string(info.clients) + " bots=" + std::to_string(info.bots) +
+           " max-clients=" + std::to_string(info.maxClients) + " version=" + rowVersion(row) +
+           " ping=" + std::to_string(std::lround(row.pingMilliseconds)) + "ms" +
+           (info.name.empty() ? "" : " name=" + info.name);
+}
+
+}  // namespace brassmoor

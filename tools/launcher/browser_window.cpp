@@ -1,0 +1,349 @@
+// The launcher's window: GLFW and Dear ImGui turn the session's state into a list, buttons and
+// messages, and the player's keys and clicks into the session's actions.
+#include "browser_window.h"
+
+#include <GLFW/glfw3.h>
+#include <imgui.h>
+#include <backends/imgui_impl_glfw.h>
+#include <backends/imgui_impl_opengl3.h>
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <vector>
+
+#include "browser_session.h"
+#include "launcher_options.h"
+#include "monotonic_clock.h"
+#include "stop_request.h"
+
+namespace brassmoor {
+
+namespace {
+
+constexpr const char* Title = "Brassmoor: choose a game";
+constexpr int WindowWidth = 760;
+constexpr int WindowHeight = 460;
+constexpr float FontPixels = 17.0f;
+// Fonts tried in turn for the list (ImGui's own small font when none is there).
+constexpr std::array<const char*, 3> FontFiles{"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+                                               "C:\\Windows\\Fonts\\segoeui.ttf", "C:\\Windows\\Fonts\\arial.ttf"};
+// With nothing to draw, a frame is drawn this often; between frames the window wakes every slice to
+// take answers (timed to the slice) and serve a game hosted here, and draws at once on any input.
+constexpr double IdleFrameSeconds = 0.25;
+constexpr double SliceSeconds = 0.004;
+// How long the window, back after a game, keeps asking for the keyboard: the game's window may still
+// hold it for a moment, and the first request can come before the window is viewable.
+constexpr double RefocusSeconds = 1.0;
+// While the game runs the hidden window waits on it this long a step.
+constexpr int GameStepMilliseconds = 20;
+constexpr std::uint32_t MostBotsFromWindow = 200;
+const ImVec4 Greyed{0.55f, 0.55f, 0.55f, 1.0f};
+const ImVec4 ErrorText{1.0f, 0.45f, 0.4f, 1.0f};
+
+struct WindowState {
+    std::array<char, 256> address{};
+    int bots = 3;
+    bool scrollToSelected = false;
+    // The list's keys since the last frame: a press and its release can both come between
+    // two frames, which ImGui's own key state would miss.
+    std::vector<int> keysPressed;
+    std::vector<int> pressedHere;  // Enter and Escape pressed in this window and not yet released
+    double refocusUntil = 0.0;  // after a game, the window asks for the keyboard until it has it
+    bool inputSeen = false;     // input came since the last frame: draw now
+};
+
+WindowState* stateOf(GLFWwindow* window) { return static_cast<WindowState*>(glfwGetWindowUserPointer(window)); }
+
+// Input ImGui takes through its own callbacks (which call these first) or polls: a reason to draw.
+void noteCursor(GLFWwindow* window, double, double) { stateOf(window)->inputSeen = true; }
+void noteButton(GLFWwindow* window, int, int, int) { stateOf(window)->inputSeen = true; }
+void noteScroll(GLFWwindow* window, double, double) { stateOf(window)->inputSeen = true; }
+void noteChar(GLFWwindow* window, unsigned int) { stateOf(window)->inputSeen = true; }
+void noteFocus(GLFWwindow* window, int) { stateOf(window)->inputSeen = true; }
+void noteResize(GLFWwindow* window, int, int) { stateOf(window)->inputSeen = true; }
+void noteRefresh(GLFWwindow* window) { stateOf(window)->inputSeen = true; }
+
+// Chained after ImGui's own key handling (it calls the callback installed before it). The arrows act
+// as they are pressed and repeat; Enter and Escape act when a press seen here is released without
+// having repeated, so that an Escape still held from the game does not close the window it comes
+// back to (the system's repeats reach the window as a fresh press, then as repeats).
+void noteKey(GLFWwindow* window, int key, int, int action, int) {
+    WindowState* state = stateOf(window);
+    state->inputSeen = true;
+    if (key == GLFW_KEY_UP || key == GLFW_KEY_DOWN) {
+        if (action != GLFW_RELEASE) state->keysPressed.push_back(key);
+        return;
+    }
+    auto pressed = std::find(state->pressedHere.begin(), state->pressedHere.end(), key);
+    if (action == GLFW_PRESS) {
+        if (pressed == state->pressedHere.end()) state->pressedHere.push_back(key);
+    } else if (pressed != state->pressedHere.end()) {
+        state->pressedHere.erase(pressed);
+        if (action == GLFW_RELEASE) state->keysPressed.push_back(key);
+    }
+}
+
+std::string glfwProblem() {
+    const char* description = nullptr;
+    glfwGetError(&description);
+    return description != nullptr ? description : "no reason given";
+}
+
+void loadFont() {
+    ImGuiIO& io = ImGui::GetIO();
+    static const ImWchar ranges[] = {0x0020, 0x024F, 0x0370, 0x03FF, 0x0400, 0x04FF, 0x2000, 0x206F, 0};
+    for (const char* file : FontFiles) {
+        std::error_code ignored;
+        if (std::filesystem::is_regular_file(file, ignored) &&
+            io.Fonts->AddFontFromFileTTF(file, FontPixels, nullptr, ranges) != nullptr) {
+            return;
+        }
+    }
+    io.Fonts->AddFontDefault();
+}
+
+void drawTable(BrowserSession& session, WindowState& state, float height) {
+    BrowserModel& model = session.model;
+    const ImGuiTableFlags flags = ImGuiTableFlags_Sortable | ImGuiTableFlags_RowBg | ImGuiTableFlags_BordersOuter |
+                                  ImGuiTableFlags_BordersInnerV | ImGuiTableFlags_ScrollY |
+                                  ImGuiTableFlags_SizingFixedFit;
+    if (!ImGui::BeginTable("games", 4, flags, ImVec2(0.0f, height))) return;
+    ImGui::TableSetupScrollFreeze(0, 1);
+    ImGui::TableSetupColumn("Name", ImGuiTableColumnFlags_WidthStretch, 0.0f, int(BrowserColumn::Name));
+    ImGui::TableSetupColumn("Players", ImGuiTableColumnFlags_DefaultSort | ImGuiTableColumnFlags_PreferSortDescending |
+                                           ImGuiTableColumnFlags_WidthFixed, 100.0f, int(BrowserColumn::Players));
+    ImGui::TableSetupColumn("Ping", ImGuiTableColumnFlags_WidthFixed, 80.0f, int(BrowserColumn::Ping));
+    ImGui::TableSetupColumn("Version", ImGuiTableColumnFlags_PreferSortDescending | ImGuiTableColumnFlags_WidthFixed,
+                            80.0f, int(BrowserColumn::Version));
+    ImGui::TableHeadersRow();
+    // Sorted on a header click (and on the first frame) only; rows coming and going sort themselves.
+    if (ImGuiTableSortSpecs* specs = ImGui::TableGetSortSpecs(); specs != nullptr && specs->SpecsDirty) {
+        if (specs->SpecsCount > 0) {
+            sortRows(model, BrowserColumn(specs->Specs[0].ColumnUserID),
+                     specs->Specs[0].SortDirection == ImGuiSortDirection_Descending);
+        }
+        specs->SpecsDirty = false;
+    }
+    std::optional<std::uint32_t> join;
+    for (const BrowserRow& row : model.rows) {
+        ImGui::TableNextRow();
+        ImGui::TableNextColumn();
+        const bool joinable = isJoinable(model, row);
+        if (!joinable) ImGui::PushStyleColor(ImGuiCol_Text, Greyed);
+        const bool selected = model.selected == row.info.instance;
+        const std::string label = rowName(row) + (row.hostedHere ? "  (hosted here)" : "") + "##" +
+                                  std::to_string(row.info.instance);
+        if (ImGui::Selectable(label.c_str(), selected,
+                              ImGuiSelectableFlags_SpanAllColumns | ImGuiSelectableFlags_AllowDoubleClick)) {
+            selectRow(model, row.info.instance);
+            if (ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left)) join = row.info.instance;
+        }
+        if (!joinable && ImGui::IsItemHovered()) {
+            ImGui::SetTooltip("Version %s: this launcher joins only %u.%u games", rowVersion(row).c_str(),
+                              unsigned(model.own.major), unsigned(model.own.minor));
+        }
+        if (selected && state.scrollToSelected) {
+            ImGui::SetScrollHereY();
+            state.scrollToSelected = false;
+        }
+        ImGui::TableNextColumn();
+        ImGui::TextUnformatted(rowPlayers(row).c_str());
+        ImGui::TableNextColumn();
+        ImGui::TextUnformatted(rowPing(row).c_str());
+        ImGui::TableNextColumn();
+        ImGui::TextUnformatted(rowVersion(row).c_str());
+        if (!joinable) ImGui::PopStyleColor();
+    }
+    if (model.rows.empty()) {
+        ImGui::TableNextRow();
+        ImGui::TableNextColumn();
+        ImGui::TextDisabled("Looking for games on this computer and the local networks...");
+    }
+    ImGui::EndTable();
+    if (join) joinSelected(session);
+}
+
+// Draws one frame of the window's contents; false when the player asked to close.
+bool drawFrame(BrowserSession& session, WindowState& state) {
+    const ImGuiIO& io = ImGui::GetIO();
+    ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f));
+    ImGui::SetNextWindowSize(io.DisplaySize);
+    ImGui::Begin("##launcher", nullptr,
+                 ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoSavedSettings |
+                     ImGuiWindowFlags_NoBringToFrontOnFocus);
+    ImGui::TextUnformatted("Games on this computer and the local networks");
+    ImGui::SameLine();
+    ImGui::TextDisabled("  %zu found, asked every %.0f s", session.model.rows.size(), RefreshSeconds);
+    const float line = ImGui::GetFrameHeightWithSpacing();
+    const float messagesHeight = 5.0f * ImGui::GetTextLineHeightWithSpacing();
+    drawTable(session, state, std::max(line * 3.0f, ImGui::GetContentRegionAvail().y - 2.5f * line - messagesHeight));
+
+    const BrowserRow* chosen = selectedRow(session.model);
+    ImGui::BeginDisabled(chosen == nullptr || !isJoinable(session.model, *chosen));
+    if (ImGui::Button("Join")) joinSelected(session);
+    ImGui::EndDisabled();
+    ImGui::SameLine();
+    ImGui::BeginDisabled(session.hosted != nullptr);
+    if (ImGui::Button("Practice")) startPractice(session);
+    ImGui::SameLine();
+    if (ImGui::Button("Host a LAN game")) hostLanGame(session, std::uint32_t(state.bots));
+    ImGui::SameLine();
+    ImGui::SetNextItemWidth(110.0f);
+    ImGui::InputInt("simulated players", &state.bots);
+    state.bots = std::clamp(state.bots, 0, int(MostBotsFromWindow));
+    ImGui::EndDisabled();
+    if (session.hosted != nullptr && !session.hostedIsPractice) {
+        ImGui::SameLine();
+        if (ImGui::Button("Stop hosting")) stopHosting(session);
+    }
+
+    ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x - 130.0f - ImGui::GetFrameHeight());
+    const bool typedEnter = ImGui::InputTextWithHint("##address", "Address or computer name, e.g. 192.168.1.20",
+                                                     state.address.data(), state.address.size(),
+                                                     ImGuiInputTextFlags_EnterReturnsTrue);
+    // The addresses joined before, the most recent first: one picked fills the field.
+    ImGui::SameLine(0.0f, 0.0f);
+    ImGui::BeginDisabled(session.remembered.empty());
+    if (ImGui::BeginCombo("##recent", nullptr, ImGuiComboFlags_NoPreview | ImGuiComboFlags_PopupAlignLeft)) {
+        for (const std::string& address : session.remembered) {
+            if (ImGui::Selectable(address.c_str())) {
+                const std::size_t length = std::min(address.size(), state.address.size() - 1);
+                std::copy_n(address.begin(), length, state.address.begin());
+                state.address[length] = '\0';
+            }
+        }
+        ImGui::EndCombo();
+    }
+    ImGui::EndDisabled();
+    ImGui::SameLine();
+    ImGui::BeginDisabled(session.joining.has_value());
+    if (ImGui::Button(session.joining ? "Looking up..." : "Join address") || typedEnter) {
+        joinTyped(session, state.address.data());
+    }
+    ImGui::EndDisabled();
+
+    ImGui::BeginChild("messages", ImVec2(0.0f, 0.0f), true);
+    if (session.messages.empty()) ImGui::TextDisabled("What happens, and anything that goes wrong, is told here.");
+    for (const BrowserMessage& message : session.messages) {
+        if (message.error) ImGui::PushStyleColor(ImGuiCol_Text, ErrorText);
+        ImGui::TextWrapped("%s", message.text.c_str());
+        if (message.error) ImGui::PopStyleColor();
+    }
+    if (ImGui::GetScrollY() >= ImGui::GetScrollMaxY()) ImGui::SetScrollHereY(1.0f);
+    ImGui::EndChild();
+    ImGui::End();
+
+    // The keys act on the list unless the address is being typed.
+    std::vector<int> keys;
+    keys.swap(state.keysPressed);
+    for (const int key : io.WantTextInput ? std::vector<int>{} : keys) {
+        if (key == GLFW_KEY_ESCAPE) return false;
+        if (key == GLFW_KEY_UP || key == GLFW_KEY_DOWN) {
+            moveSelection(session.model, key == GLFW_KEY_UP ? -1 : 1);
+            state.scrollToSelected = true;
+        }
+        if ((key == GLFW_KEY_ENTER || key == GLFW_KEY_KP_ENTER) && !session.gameRunning) joinSelected(session);
+    }
+    return true;
+}
+
+void render(GLFWwindow* window) {
+    ImGui::Render();
+    int width = 0;
+    int height = 0;
+    glfwGetFramebufferSize(window, &width, &height);
+    glViewport(0, 0, width, height);
+    glClearColor(0.1f, 0.1f, 0.12f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+    glfwSwapBuffers(window);
+}
+
+void runFrames(GLFWwindow* window, BrowserSession& session, WindowState& state) {
+    bool open = true;
+    while (open && stopRequest() == 0 && !glfwWindowShouldClose(window)) {
+        if (session.gameRunning) {
+            // The window stays hidden until the game ends; then it comes back with the list asked again.
+            if (stepBrowserSession(session, monotonicSeconds(), GameStepMilliseconds)) {
+                glfwShowWindow(window);
+                state.refocusUntil = monotonicSeconds() + RefocusSeconds;
+            }
+            glfwPollEvents();
+            state.keysPressed.clear();  // what was typed at the game is not for the list
+            state.pressedHere.clear();
+            continue;
+        }
+        const double frameDue = monotonicSeconds() + IdleFrameSeconds;
+        const std::size_t rowsBefore = session.model.rows.size();
+        state.inputSeen = false;
+        do {
+            glfwWaitEventsTimeout(SliceSeconds);
+            stepBrowserSession(session, monotonicSeconds(), 0);
+        } while (!state.inputSeen && !session.gameRunning && session.model.rows.size() == rowsBefore &&
+                 !glfwWindowShouldClose(window) && stopRequest() == 0 && monotonicSeconds() < frameDue);
+        const double now = monotonicSeconds();
+        if (now < state.refocusUntil && glfwGetWindowAttrib(window, GLFW_FOCUSED) != GLFW_TRUE) glfwFocusWindow(window);
+        ImGui_ImplOpenGL3_NewFrame();
+        ImGui_ImplGlfw_NewFrame();
+        ImGui::NewFrame();
+        open = drawFrame(session, state);
+        render(window);
+        if (session.gameRunning) glfwHideWindow(window);
+    }
+}
+
+}  // namespace
+
+std::optional<int> runBrowserWindow(const ClientProgram& program, std::string& error) {
+    if (glfwInit() != GLFW_TRUE) {
+        error = "cannot open a window: " + glfwProblem();
+        return std::nullopt;
+    }
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 3);
+    glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
+    glfwWindowHint(GLFW_OPENGL_FORWARD_COMPAT, GLFW_TRUE);
+    GLFWwindow* window = glfwCreateWindow(WindowWidth, WindowHeight, Title, nullptr, nullptr);
+    if (window == nullptr) {
+        error = "cannot open a window with OpenGL 3.3: " + glfwProblem();
+        glfwTerminate();
+        return std::nullopt;
+    }
+    glfwMakeContextCurrent(window);
+    glfwSwapInterval(1);
+
+    IMGUI_CHECKVERSION();
+    ImGui::CreateContext();
+    ImGui::GetIO().IniFilename = nullptr;  // nothing written into the folder it was started from
+    ImGui::StyleColorsDark();
+    ImGui::GetStyle().FramePadding = ImVec2(8.0f, 4.0f);
+    ImGui::GetStyle().CellPadding = ImVec2(8.0f, 3.0f);
+    loadFont();
+    WindowState state;
+    glfwSetWindowUserPointer(window, &state);
+    glfwSetKeyCallback(window, noteKey);
+    glfwSetCursorPosCallback(window, noteCursor);
+    glfwSetMouseButtonCallback(window, noteButton);
+    glfwSetScrollCallback(window, noteScroll);
+    glfwSetCharCallback(window, noteChar);
+    glfwSetWindowFocusCallback(window, noteFocus);
+    glfwSetFramebufferSizeCallback(window, noteResize);
+    glfwSetWindowRefreshCallback(window, noteRefresh);
+    ImGui_ImplGlfw_InitForOpenGL(window, true);
+    ImGui_ImplOpenGL3_Init("#version 330 core");
+
+    BrowserSession session;
+    openBrowserSession(session, program);
+    runFrames(window, session, state);
+    closeBrowserSession(session);
+
+    ImGui_ImplOpenGL3_Shutdown();
+    ImGui_ImplGlfw_Shutdown();
+    ImGui::DestroyContext();
+    glfwDestroyWindow(window);
+    glfwTerminate();
+    return 0;
+}
+
+}  // namespace brassmoor

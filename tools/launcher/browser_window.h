@@ -1,0 +1,16 @@
+// The launcher's window: the list of games, the actions and the messages, drawn with Dear ImGui on
+// GLFW and OpenGL 3.3, over a BrowserSession that does the work.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "client_process.h"
+
+namespace brassmoor {
+
+// Runs the window until the player closes it (Escape or the window's close button) or the launcher
+// is asked to stop: 0 then. Nothing, with `error` set to one line, when no window could be opened.
+std::optional<int> runBrowserWindow(const ClientProgram& program, std::string& error);
+
+}  // namespace brassmoor

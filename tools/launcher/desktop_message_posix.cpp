@@ -1,0 +1,70 @@
+// The desktop's message box on POSIX systems: zenity, else kdialog, whichever is on PATH.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+#include "desktop_message.h"
+
+extern char** environ;
+
+namespace brassmoor {
+
+namespace {
+
+// The program's full path when `name` is an executable file in a folder on PATH; empty otherwise.
+std::string onPath(const std::string& name) {
+    const char* searchPath = std::getenv("PATH");
+    std::string_view folders = searchPath != nullptr ? searchPath : "";
+    while (!folders.empty()) {
+        const std::size_t colon = folders.find(':');
+        const std::string_view folder = folders.substr(0, colon);
+        folders = colon == std::string_view::npos ? std::string_view() : folders.substr(colon + 1);
+        if (folder.empty()) continue;  // never the current folder for a helper found by name
+        const std::string candidate = std::string(folder) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return {};
+}
+
+bool hasDisplay() {
+    const char* x = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x != nullptr && *x != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+// Runs the message box and waits for it. It ends with 0 (OK) or 1 (closed another way) once shown;
+// anything else (a signal, no such program) means the player did not see it. zenity also ends with 1
+// when DISPLAY names a display it cannot open, which is why a missing display is looked at first.
+bool runMessageBox(std::vector<std::string> arguments) {
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    pid_t id = 0;
+    if (::posix_spawn(&id, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+    int status = 0;
+    while (::waitpid(id, &status, 0) < 0) {
+        if (errno != EINTR) return false;
+    }
+    return WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 1);
+}
+
+}  // namespace
+
+bool showDesktopMessage(const std::string& title, const std::string& text) {
+    if (!hasDisplay()) return false;
+    if (const std::string zenity = onPath("zenity"); !zenity.empty()) {
+        // --no-markup: the text is shown as it is, whatever angle brackets an error message holds.
+        return runMessageBox({zenity, "--error", "--no-markup", "--title=" + title, "--text=" + text});
+    }
+    if (const std::string kdialog = onPath("kdialog"); !kdialog.empty()) {
+        return runMessageBox({kdialog, "--title", title, "--error", text});
+    }
+    return false;
+}
+
+}  // namespace brassmoor

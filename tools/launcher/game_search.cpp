@@ -1,0 +1,158 @@
+// Looking for games over UDP: rounds of queries out, answers in, without ever blocking the caller.
+#include "game_search.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <random>
+#include <span>
+
+#include "local_networks.h"
+#include "monotonic_clock.h"
+#include "server_info.h"
+#include "socket_address.h"
+
+namespace brassmoor {
+
+namespace {
+
+constexpr std::uint32_t Loopback = 0x7F000001;
+constexpr std::uint32_t LimitedBroadcast = 0xFFFFFFFF;
+// Right after a round the search waits this long for the first answers, which are then timed to the
+// millisecond (this computer's and a LAN's come that soon); later ones are read with the next poll.
+constexpr int QuickAnswerMilliseconds = 3;
+// In a one-off search a lost query or answer is asked again once, this far in.
+constexpr double RepeatAfterFraction = 0.4;
+
+std::uint32_t drawNonce() {
+    std::random_device device;
+    const auto ticks = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    return device() ^ static_cast<std::uint32_t>(ticks) ^ static_cast<std::uint32_t>(ticks >> 32);
+}
+
+std::vector<std::uint32_t> broadcastTargets() {
+    std::vector<std::uint32_t> targets{Loopback};
+    for (const LocalNetwork& network : localNetworks()) targets.push_back(network.broadcast);
+    targets.push_back(LimitedBroadcast);
+    std::sort(targets.begin() + 1, targets.end());
+    targets.erase(std::unique(targets.begin(), targets.end()), targets.end());
+    return targets;
+}
+
+void sendRound(const GameSearch& search, BrowserModel& model, double now) {
+    const std::uint32_t nonce = drawNonce();
+    startRound(model, nonce, now);
+    // The longer query: a server of this version answers with its name, an older one without.
+    const auto query = encodeNamedInfoQuery(nonce);
+    for (const std::uint32_t target : search.targets) {
+        // A network without a route (255.255.255.255 where there is no default route) refuses at
+        // once: nothing to do but ask the others.
+        sendDatagram(search.socket, query.data(), static_cast<int>(query.size()),
+                     toSocketAddress(Ipv4Endpoint{target, GamePort}));
+    }
+}
+
+void takeWaitingAnswers(const GameSearch& search, BrowserModel& model, double now) {
+    std::uint8_t buffer[1500];
+    while (true) {
+        sockaddr_in from{};
+        const int length = receiveDatagramFrom(search.socket, buffer, static_cast<int>(sizeof buffer), from);
+        // Nothing more, or a refusal from a port where nothing listens, which was all it had to say.
+        if (length < 0) return;
+        takeAnswer(model, toIpv4Endpoint(from), std::span<const std::uint8_t>(buffer, std::size_t(length)), now);
+    }
+}
+
+}  // namespace
+
+bool openGameSearch(GameSearch& search, std::string& error) {
+    if (!startSocketLibrary()) {
+        error = "cannot start the sockets library";
+        return false;
+    }
+    search.socket = openUdpSocket();
+    if (search.socket == InvalidSocketHandle) {
+        error = "cannot create a UDP socket to look for games: " + lastSocketError();
+        stopSocketLibrary();
+        return false;
+    }
+    makeNonBlocking(search.socket);
+    const sockaddr_in anyPort = toSocketAddress(Ipv4Endpoint{0, 0});
+    if (!enableBroadcast(search.socket) || !bindUdpSocket(search.socket, anyPort)) {
+        error = "cannot prepare a UDP socket to look for games: " + lastSocketError();
+        closeGameSearch(search);
+        return false;
+    }
+    search.targets = broadcastTargets();
+    search.nextRound = 0.0;
+    return true;
+}
+
+void closeGameSearch(GameSearch& search) {
+    if (search.socket == InvalidSocketHandle) return;
+    closeSocket(search.socket);
+    search.socket = InvalidSocketHandle;
+    stopSocketLibrary();
+}
+
+void addSearchAddress(GameSearch& search, std::uint32_t address) {
+    if (std::find(search.targets.begin(), search.targets.end(), address) == search.targets.end()) {
+        search.targets.push_back(address);
+    }
+    refreshNow(search);
+}
+
+void refreshNow(GameSearch& search) { search.nextRound = 0.0; }
+
+bool pollGameSearch(GameSearch& search, BrowserModel& model, double now, std::string& error) {
+    if (search.socket == InvalidSocketHandle) return true;  // no search could be opened: said so then
+    if (now >= search.nextRound) {
+        sendRound(search, model, now);
+        search.lastRound = now;
+        search.nextRound = now + RefreshSeconds;
+    }
+    // Right after a round: wait a little for answers and time each as it comes.
+    const double quickUntil = now == search.lastRound ? now + QuickAnswerMilliseconds / 1000.0 : now;
+    for (double at = now;; at = monotonicSeconds()) {
+        const int wait = static_cast<int>(std::ceil(std::max(0.0, quickUntil - at) * 1000.0));
+        bool readable[1] = {false};
+        if (waitForDatagrams(std::span<const SocketHandle>(&search.socket, 1), wait, readable) < 0) {
+            error = "looking for games failed: " + lastSocketError();
+            return false;
+        }
+        if (readable[0]) takeWaitingAnswers(search, model, wait > 0 ? monotonicSeconds() : at);
+        if (wait == 0) return true;
+    }
+}
+
+std::optional<BrowserModel> searchOnce(double seconds, std::string& error) {
+    GameSearch search;
+    if (!openGameSearch(search, error)) return std::nullopt;
+    BrowserModel model;
+    model.own = projectVersion();
+    const double start = monotonicSeconds();
+    const double repeatAt = start + seconds * RepeatAfterFraction;
+    const double end = start + seconds;
+    sendRound(search, model, start);
+    bool repeated = false;
+    for (double now = start; now < end; now = monotonicSeconds()) {
+        if (!repeated && now >= repeatAt) {
+            sendRound(search, model, now);
+            repeated = true;
+        }
+        const double until = repeated ? end : repeatAt;
+        const int waitMilliseconds = static_cast<int>(std::ceil(std::max(0.0, until - now) * 1000.0));
+        bool readable[1] = {false};
+        const int ready = waitForDatagrams(std::span<const SocketHandle>(&search.socket, 1), waitMilliseconds, readable);
+        if (ready < 0) {
+            error = "waiting for answers failed: " + lastSocketError();
+            closeGameSearch(search);
+            return std::nullopt;
+        }
+        if (ready > 0) takeWaitingAnswers(search, model, monotonicSeconds());
+    }
+    closeGameSearch(search);
+    return model;
+}
+
+}  // namespace brassmoor

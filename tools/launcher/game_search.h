@@ -1,0 +1,44 @@
+// Looking for games without waiting: a non-blocking UDP socket that sends a round of info queries
+// every few seconds (this computer, every local network's broadcast, remembered addresses) and hands
+// the answers to the list's model as they come.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "browser_model.h"
+#include "net/socket_layer.h"
+
+namespace brassmoor {
+
+inline constexpr std::uint16_t GamePort = 40123;
+// How often the window's list is asked again.
+inline constexpr double RefreshSeconds = 3.0;
+// How long --list and --quick listen.
+inline constexpr double SearchSeconds = 1.0;
+
+struct GameSearch {
+    SocketHandle socket = InvalidSocketHandle;
+    std::vector<std::uint32_t> targets;  // 127.0.0.1, the broadcast addresses, then the addresses added
+    double nextRound = 0.0;              // when the next round of queries leaves
+    double lastRound = 0.0;              // when the latest round left
+};
+
+// Starts the sockets library and opens the socket. False, with `error` set to one line, when it cannot.
+bool openGameSearch(GameSearch& search, std::string& error);
+void closeGameSearch(GameSearch& search);
+
+// An address to ask as well each round (a game the player joined before); the next round leaves now.
+void addSearchAddress(GameSearch& search, std::uint32_t address);
+void refreshNow(GameSearch& search);
+
+// Sends a round when one is due and takes every answer already waiting; never waits. False, with
+// `error` set, when the socket failed.
+bool pollGameSearch(GameSearch& search, BrowserModel& model, double now, std::string& error);
+
+// For --list and --quick: listens for `seconds`, asking twice in case a datagram was lost.
+std::optional<BrowserModel> searchOnce(double seconds, std::string& error);
+
+}  // namespace brassmoor
