@@ -1,6 +1,7 @@
 """The server at scale: the load generator against brassmoor-server and against the bare reflector,
 each pinned to a core of its own, for 64, 256, 1000 and 2000 clients (or those asked for), then
-256 clients under a flood of garbage and forged poses. Prints one markdown table.
+256 clients under a flood of garbage and forged poses. Prints one markdown table; with --metrics-cost,
+also the server's CPU at 2000 clients with --metrics off and on (scraped once a second).
 
 Run through scripts/bench-scale.sh, which builds the programs and gives this a network namespace
 of its own; figures are measured and printed, never asserted."""
@@ -12,9 +13,12 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
+import urllib.request
 
 PORT = 40200
+METRICS_PORT = 40201
 
 
 def cpu_pressure():
@@ -80,10 +84,36 @@ def generate(args, clients, core, pid, extra=()):
     return fields(result[0])
 
 
-def run_server(args, clients, max_clients=4000, extra=()):
+class Scraper:
+    """Fetches /metrics once a second, as Prometheus would, until stopped; counts the answers."""
+
+    def __init__(self, url):
+        self.url, self.scrapes, self.stopping = url, 0, threading.Event()
+        self.thread = threading.Thread(target=self._scrape, daemon=True)
+        self.thread.start()
+
+    def _scrape(self):
+        while not self.stopping.wait(1.0):
+            try:
+                with urllib.request.urlopen(self.url, timeout=5) as answer:
+                    answer.read()
+                    self.scrapes += 1
+            except OSError:
+                pass
+
+    def stop(self):
+        self.stopping.set()
+        self.thread.join()
+        return self.scrapes
+
+
+def run_server(args, clients, max_clients=4000, extra=(), metrics=False):
+    watch = ["--metrics", f"127.0.0.1:{METRICS_PORT}"] if metrics else []
     server = Target([args.server, "--bind", "127.0.0.1", "--port", str(PORT), "--max-clients", str(max_clients),
-                     "--status", "86400"], args.target_core)
+                     "--status", "86400", *watch], args.target_core)
+    scraper = Scraper(f"http://127.0.0.1:{METRICS_PORT}/metrics") if metrics else None
     measured = generate(args, clients, args.generator_core, server.proc.pid, extra)
+    measured["scrapes"] = scraper.stop() if scraper else 0
     status = [fields(line) for line in server.stop() if line.startswith("status ")]
     measured["status"] = status[-1] if status else {}
     measured["receive-buffer"] = fields(server.listening).get("receive-buffer", "?")
@@ -137,7 +167,12 @@ def main():
     parser.add_argument("--generator-core", type=int, default=0)
     parser.add_argument("--target-core", type=int, default=1)
     parser.add_argument("--no-flood", action="store_true", help="leave out the flood row")
+    parser.add_argument("--metrics-cost", action="store_true",
+                        help="only the server at 2000 clients with --metrics off, then on and scraped each second")
     args = parser.parse_args()
+    if args.metrics_cost:
+        metrics_cost(args)
+        return
 
     print(f"Load: each client poses {30} times a second from a socket of its own (127.0.0.2 onwards); "
           f"{args.seconds:g} s measured after {args.warm_up:g} s. Generator on core {args.generator_core}, "
@@ -174,6 +209,26 @@ def main():
     print("|---|---|---|---|---|---|---|---|---|")
     print(f"| 100 000 garbage datagrams/s + 20 000 forged poses/s | {served(f)} | {gaps(f)} | {f['garbage']} | "
           f"{f['forged']} | {f['forged-answered']} | {drops(f)} | {cpu(f)} | {f['generator-cpu']} |")
+
+
+def metrics_cost(args):
+    print(f"The server at 2000 clients, {args.seconds:g} s measured, with --metrics off and then on (its "
+          f"/metrics fetched once a second). Load average at the start: {os.getloadavg()[0]:.2f}; tasks "
+          f"waiting for a CPU over the last minute: {cpu_pressure()}.")
+    print()
+    print("| clients | server CPU, metrics off | server CPU, metrics on | change | scrapes answered "
+          "| snapshots/s min / median off / on | tick p99 ms off / on |")
+    print("|---|---|---|---|---|---|---|")
+    off = run_server(args, 2000)
+    on = run_server(args, 2000, metrics=True)
+    try:
+        change = f"{(float(cpu(on)) / float(cpu(off)) - 1.0) * 100.0:+.1f}%"
+    except (ValueError, ZeroDivisionError):
+        change = "-"
+    print(f"| 2000 | {cpu(off)} | {cpu(on)} | {change} | {on['scrapes']} | {served(off)} / {served(on)} | "
+          f"{off['status'].get('tick-p99-ms', '?')} / {on['status'].get('tick-p99-ms', '?')} |")
+    print()
+    print(f"Tasks waiting for a CPU over the last minute, at the end: {cpu_pressure()}.")
 
 
 if __name__ == "__main__":
