@@ -46,7 +46,7 @@ SidecarPortResult sidecarPortFrom(const char* value) {
 }
 
 bool startSidecarLink(std::uint16_t port, FiguresSlot& slot, std::FILE* log, SidecarLink& link, std::string& error) {
-    if (!sidecarCallsAvailable(error)) return false;
+    if (!startSidecarCalls(error)) return false;
     link.port = port;
     link.thread = std::thread(talk, std::ref(link), std::ref(slot), log);
     return true;
@@ -56,6 +56,7 @@ void stopSidecarLink(SidecarLink& link) {
     if (!link.thread.joinable()) return;
     link.stop.store(true);
     link.thread.join();
+    stopSidecarCalls();
 }
 
 }  // namespace brassmoor
