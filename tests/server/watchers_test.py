@@ -145,7 +145,8 @@ def test_the_sidecar_hears_ready_health_and_shutdown_through_a_session():
         server.wait_for_line(r"^session over: no client heard for 1 s$")
         assert server.proc.wait(timeout=DEADLINE) == 0
         assert sum("sidecar does not take" in line for line in server.seen) == 1
-        print("sidecar calls, seconds after the server started:", [(round(t - started, 2), p) for t, p, _ in sidecar.calls])
+        print("sidecar calls, seconds after the server started:",
+              [(round(t - started, 2), path) for t, path, _ in sidecar.calls])
         paths = [path for _, path, _ in sidecar.calls]
         assert paths[0] == "/ready" and sidecar.calls[0][2] is True
         assert paths[-1] == "/shutdown" and set(paths[1:-1]) == {"/health"}

@@ -22,7 +22,8 @@ struct MetricsEndpoint {
 
 // Starts serving on `at` (TCP). False, with `error` set to one line, when it cannot: the address
 // is taken, or this build has no HTTP server. `slot` must outlive the endpoint.
-bool startMetricsEndpoint(const Ipv4Endpoint& at, FiguresSlot& slot, MetricsEndpoint& endpoint, std::string& error);
+bool startMetricsEndpoint(const Ipv4Endpoint& at, FiguresSlot& slot, MetricsEndpoint& endpoint,
+                          std::string& error);
 
 // Stops serving and waits for requests in flight; nothing when not serving.
 void stopMetricsEndpoint(MetricsEndpoint& endpoint);

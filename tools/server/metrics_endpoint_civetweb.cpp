@@ -67,10 +67,11 @@ int noteComplaint(const mg_connection* connection, const char* message) {
 
 }  // namespace
 
-bool startMetricsEndpoint(const Ipv4Endpoint& at, FiguresSlot& slot, MetricsEndpoint& endpoint, std::string& error) {
+bool startMetricsEndpoint(const Ipv4Endpoint& at, FiguresSlot& slot, MetricsEndpoint& endpoint,
+                          std::string& error) {
     mg_init_library(0);
     const std::string listening = formatIpv4Endpoint(at);
-    const char* options[] = {"listening_ports", listening.c_str(), "num_threads", ServingThreads,
+    const char* options[] = {"listening_ports",    listening.c_str(),          "num_threads", ServingThreads,
                              "request_timeout_ms", RequestTimeoutMilliseconds, nullptr};
     mg_callbacks callbacks{};
     callbacks.log_message = noteComplaint;

@@ -9,7 +9,9 @@ bool postToSidecar(std::uint16_t, const char*, std::string& failure) {
 }
 
 bool startSidecarCalls(std::string& error) {
-    error = "AGONES_SDK_HTTP_PORT is set, but this build cannot talk to the sidecar (it needs civetweb, on Linux)";
+    error =
+        "AGONES_SDK_HTTP_PORT is set, but this build cannot talk to the sidecar (it needs civetweb, on "
+        "Linux)";
     return false;
 }
 
