@@ -8,7 +8,7 @@
 # minutes with the default 60 s per run. Figures are measured and printed, never asserted.
 # With --metrics-cost, only the server at 2000 clients with --metrics off, then on and scraped once a
 # second: the two CPU figures side by side.
-# Usage: scripts/bench-scale.sh [--seconds S] [--clients "64 256 1000 2000"] [--no-flood] [--metrics-cost]
+# Usage: scripts/bench-scale.sh [--seconds S] [--clients "64 256 1000 2000"] [--no-flood] [--metrics-cost [--repeat N]]
 #        (BUILD_DIR overrides build/)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
