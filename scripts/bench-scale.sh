@@ -6,7 +6,9 @@
 # pinned to a core of their own, inside a network namespace of their own (so other loopback users
 # neither disturb nor are disturbed). Needs root (for the namespace) and 2 cores; takes about ten
 # minutes with the default 60 s per run. Figures are measured and printed, never asserted.
-# Usage: scripts/bench-scale.sh [--seconds S] [--clients "64 256 1000 2000"] [--no-flood]
+# With --metrics-cost, only the server at 2000 clients with --metrics off, then on and scraped once a
+# second: the two CPU figures side by side.
+# Usage: scripts/bench-scale.sh [--seconds S] [--clients "64 256 1000 2000"] [--no-flood] [--metrics-cost [--repeat N]]
 #        (BUILD_DIR overrides build/)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,7 +16,7 @@ build_dir=${BUILD_DIR:-$root/build}
 
 case "${1:-}" in
   -h | --help)
-    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
     ;;
 esac
@@ -43,6 +45,7 @@ echo "== The server against the bare reflector"
 unshare -n sh -c 'ip link set lo up && exec "$@"' sh /usr/bin/python3 "$root/bench/bench_scale.py" \
   --server "$build_dir/tools/server/brassmoor-server" --reflector "$build_dir/bench/brassmoor-reflector" \
   --generator "$build_dir/bench/brassmoor-load" "$@"
+case " $* " in *" --metrics-cost "*) exit 0 ;; esac
 echo
 echo "== A tick's cost without sockets (CPU time, every player a client, 204 entries each)"
 taskset -c 1 "$build_dir/bench/brassmoor_bench_tick_cost"

@@ -131,6 +131,9 @@ def test_fields_name_two_games_packages_of_one_version_with_computed_dependencie
     server_depends = package_field(SERVER_DEB, "Depends")
     for library in ("libc6 (>=", "libstdc++6 (>="):
         assert library in server_depends, server_depends
+    # --metrics and the sidecar's calls are the host's alone: the player's package needs neither library.
+    for library in ("libcivetweb1 (>=", "libprometheus-cpp-core"):
+        assert library in server_depends and library not in client_depends, server_depends
     names = [alternative.split()[0] for alternative in re.split(r"[,|]", server_depends)]
     assert [name for name in names if GRAPHICAL.search(name)] == [], server_depends
     print(f"Depends of {CLIENT_PACKAGE}: {client_depends}\nDepends of {SERVER_PACKAGE}: {server_depends}")

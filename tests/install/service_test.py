@@ -8,6 +8,7 @@ import os
 import re
 import shutil
 import tempfile
+import urllib.request
 
 import pytest
 
@@ -99,7 +100,8 @@ def exercise_service(container, client_program):
     assert container.run("systemctl", "is-enabled", UNIT, check=False).stdout.strip() == "disabled"
     assert unit_property(container, UNIT, "ActiveState") == "inactive"
 
-    container.run("sed", "-i", 's/^BRASSMOOR_SERVER_OPTIONS=.*/BRASSMOOR_SERVER_OPTIONS="--bots 3 --status 1 --capture game.pcap"/',
+    container.run("sed", "-i", 's/^BRASSMOOR_SERVER_OPTIONS=.*/BRASSMOOR_SERVER_OPTIONS="--bots 3 --status 1 --capture game.pcap '
+                  '--metrics 127.0.0.1:40124"/',
                   OPTIONS_FILE)
     container.run("systemctl", "enable", "--now", UNIT)
     assert container.run("systemctl", "is-enabled", UNIT).stdout.strip() == "enabled"
@@ -107,8 +109,11 @@ def exercise_service(container, client_program):
     assert process_uid(container, pid) in DYNAMIC_UIDS
 
     # The real client, outside the container, plays against it.
-    wait_for(lambda: "listening on 0.0.0.0:40123" in journal(container, UNIT), timeout=30,
-             what="the server to listen")
+    wait_for(lambda: "metrics on http://127.0.0.1:40124/" in journal(container, UNIT), timeout=30,
+             what="the server to listen and serve metrics")
+    # The sandbox lets --metrics run (threads, a TCP socket); the container shares this network.
+    with urllib.request.urlopen("http://127.0.0.1:40124/metrics", timeout=30) as answer:
+        assert "\nbrassmoor_bots 3\n" in answer.read().decode()
     status, title, output = play_until_others([client_program], 3)
     assert status == 0, output
     assert title.startswith("Brassmoor  |  127.0.0.1  |  others: 3  |")

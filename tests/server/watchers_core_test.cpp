@@ -17,7 +17,8 @@ TEST(MetricsText, TickBucketsAreCumulativeAndUnknownDropsAreLeftOut) {
     recordTick(figures.tickDurations, 7.0);      // only in +Inf
     figures.counters.refused = 4;
     const std::string text = metricsText(figures, "1.2.3");
-    EXPECT_NE(text.find("brassmoor_tick_duration_seconds_bucket{le=\"0.0001\"} 1\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("brassmoor_tick_duration_seconds_bucket{le=\"0.0001\"} 1\n"), std::string::npos)
+        << text;
     EXPECT_NE(text.find("brassmoor_tick_duration_seconds_bucket{le=\"0.0025\"} 1\n"), std::string::npos);
     EXPECT_NE(text.find("brassmoor_tick_duration_seconds_bucket{le=\"0.005\"} 2\n"), std::string::npos);
     EXPECT_NE(text.find("brassmoor_tick_duration_seconds_bucket{le=\"1\"} 2\n"), std::string::npos);

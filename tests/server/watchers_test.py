@@ -1,6 +1,7 @@
 """brassmoor-server's watchers, end to end: Debian's Prometheus scraping --metrics, and the calls to a
 stand-in for the orchestrator's SDK sidecar (a recorder, not the real sidecar) through a session."""
 import http.server
+import json
 import os
 import socket
 import subprocess
@@ -9,7 +10,6 @@ import tempfile
 import threading
 import time
 import urllib.request
-import json
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from server_test import DEADLINE, RunningServer, pose_bytes, query_bytes  # noqa: E402
@@ -59,20 +59,18 @@ class PoseSenders:
 
 
 def test_prometheus_scrapes_the_clients_connected():
-    metrics_port = free_tcp_port()
+    metrics_port, web = free_tcp_port(), free_tcp_port()
     server = RunningServer("--bots", "2", "--metrics", f"127.0.0.1:{metrics_port}")
     senders = PoseSenders(server.port, 3)
-    prometheus = None
-    try:
-        server.wait_for_line(r"^metrics on http://127\.0\.0\.1:%d/metrics" % metrics_port)
-        status, text = http_get(f"http://127.0.0.1:{metrics_port}/healthz")
-        assert status == 200
-        with tempfile.TemporaryDirectory() as folder:
-            config = os.path.join(folder, "prometheus.yml")
-            with open(config, "w") as f:
-                f.write("global:\n  scrape_interval: 1s\nscrape_configs:\n  - job_name: brassmoor\n"
-                        f"    static_configs:\n      - targets: ['127.0.0.1:{metrics_port}']\n")
-            web = free_tcp_port()
+    with tempfile.TemporaryDirectory() as folder:
+        config = os.path.join(folder, "prometheus.yml")
+        with open(config, "w") as f:
+            f.write("global:\n  scrape_interval: 1s\nscrape_configs:\n  - job_name: brassmoor\n"
+                    f"    static_configs:\n      - targets: ['127.0.0.1:{metrics_port}']\n")
+        prometheus = None
+        try:
+            server.wait_for_line(r"^metrics on http://127\.0\.0\.1:%d/metrics" % metrics_port)
+            assert http_get(f"http://127.0.0.1:{metrics_port}/healthz")[0] == 200
             prometheus = subprocess.Popen(
                 ["prometheus", "--config.file", config, "--storage.tsdb.path", os.path.join(folder, "data"),
                  "--web.listen-address", f"127.0.0.1:{web}"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -83,19 +81,22 @@ def test_prometheus_scrapes_the_clients_connected():
                 except OSError:
                     return None
                 result = json.loads(body)["data"]["result"]
-                return result and result[0]["value"][1] == "3"
+                if result and result[0]["value"][1] == "3":
+                    print("Prometheus: brassmoor_clients ->", result)
+                    return True
+                return False
 
             until(clients_seen, "Prometheus to see brassmoor_clients 3")
-        status, text = http_get(f"http://127.0.0.1:{metrics_port}/metrics")
-        assert status == 200 and "brassmoor_bots 2\n" in text and 'brassmoor_build_info{version="' in text
-        lint = subprocess.run(["promtool", "check", "metrics"], input=text, capture_output=True, text=True)
-        assert lint.returncode == 0, lint.stdout + lint.stderr
-    finally:
-        if prometheus:
-            prometheus.terminate()
-            prometheus.wait(timeout=DEADLINE)
-        senders.stop()
-        server.close()
+            status, text = http_get(f"http://127.0.0.1:{metrics_port}/metrics")
+            assert status == 200 and "brassmoor_bots 2\n" in text and 'brassmoor_build_info{version="' in text
+            lint = subprocess.run(["promtool", "check", "metrics"], input=text, capture_output=True, text=True)
+            assert lint.returncode == 0, lint.stdout + lint.stderr
+        finally:
+            if prometheus:
+                prometheus.terminate()
+                prometheus.wait(timeout=DEADLINE)
+            senders.stop()
+            server.close()
 
 
 class StandInSidecar(http.server.BaseHTTPRequestHandler):
@@ -123,6 +124,7 @@ class StandInSidecar(http.server.BaseHTTPRequestHandler):
 def test_the_sidecar_hears_ready_health_and_shutdown_through_a_session():
     sidecar_port = free_tcp_port()
     os.environ["AGONES_SDK_HTTP_PORT"] = str(sidecar_port)
+    started = time.monotonic()
     try:
         server = RunningServer("--timeout", "0.5", "--end-when-empty", "1")
     finally:
@@ -143,7 +145,8 @@ def test_the_sidecar_hears_ready_health_and_shutdown_through_a_session():
         server.wait_for_line(r"^session over: no client heard for 1 s$")
         assert server.proc.wait(timeout=DEADLINE) == 0
         assert sum("sidecar does not take" in line for line in server.seen) == 1
-        print("sidecar calls:", [(round(t - sidecar.calls[0][0], 2), p) for t, p, _ in sidecar.calls])
+        print("sidecar calls, seconds after the server started:",
+              [(round(t - started, 2), path) for t, path, _ in sidecar.calls])
         paths = [path for _, path, _ in sidecar.calls]
         assert paths[0] == "/ready" and sidecar.calls[0][2] is True
         assert paths[-1] == "/shutdown" and set(paths[1:-1]) == {"/health"}

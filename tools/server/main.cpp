@@ -31,7 +31,8 @@ struct Watchers {
 bool startWatchers(const ServerOptions& options, Watchers& watchers, std::string& error) {
     if (options.metrics) {
         if (!startMetricsEndpoint(*options.metrics, watchers.slot, watchers.metrics, error)) return false;
-        std::printf("metrics on http://%s/metrics and /healthz\n", formatIpv4Endpoint(*options.metrics).c_str());
+        std::printf("metrics on http://%s/metrics and /healthz\n",
+                    formatIpv4Endpoint(*options.metrics).c_str());
     }
     const SidecarPortResult sidecar = sidecarPortFrom(std::getenv("AGONES_SDK_HTTP_PORT"));
     if (!sidecar.error.empty()) {
@@ -63,7 +64,8 @@ void endSession(Watchers& watchers) {
 
 int run(const ServerOptions& options) {
     if (!installStopHandlers()) {
-        std::fprintf(stderr, "brassmoor-server: cannot install signal handlers: %s\n", stopHandlerError().c_str());
+        std::fprintf(stderr, "brassmoor-server: cannot install signal handlers: %s\n",
+                     stopHandlerError().c_str());
         return 1;
     }
     Server server;

@@ -56,21 +56,37 @@ int serveHealth(mg_connection* connection, void* data) {
     return status;
 }
 
+int noteComplaint(const mg_connection* connection, const char* message) {
+    const mg_context* context = connection != nullptr ? mg_get_context(connection) : nullptr;
+    auto* endpoint = context != nullptr ? static_cast<MetricsEndpoint*>(mg_get_user_data(context)) : nullptr;
+    if (endpoint != nullptr && endpoint->starting.load() && endpoint->startComplaint.empty()) {
+        endpoint->startComplaint = message;
+    }
+    return 1;  // handled: civetweb writes no log of its own
+}
+
 }  // namespace
 
-bool startMetricsEndpoint(const Ipv4Endpoint& at, FiguresSlot& slot, MetricsEndpoint& endpoint, std::string& error) {
+bool startMetricsEndpoint(const Ipv4Endpoint& at, FiguresSlot& slot, MetricsEndpoint& endpoint,
+                          std::string& error) {
     mg_init_library(0);
     const std::string listening = formatIpv4Endpoint(at);
-    const char* options[] = {"listening_ports", listening.c_str(), "num_threads", ServingThreads,
+    const char* options[] = {"listening_ports",    listening.c_str(),          "num_threads", ServingThreads,
                              "request_timeout_ms", RequestTimeoutMilliseconds, nullptr};
     mg_callbacks callbacks{};
-    mg_init_data init{&callbacks, nullptr, options};
+    callbacks.log_message = noteComplaint;
+    mg_init_data init{&callbacks, &endpoint, options};
     std::array<char, 256> text{};
     unsigned code = 0;
     mg_error_data failure{&code, text.data(), text.size()};
+    endpoint.starting.store(true);
     endpoint.context = mg_start2(&init, &failure);
+    endpoint.starting.store(false);
     if (endpoint.context == nullptr) {
-        error = "cannot serve metrics on " + listening + ": " + (text[0] != '\0' ? text.data() : "civetweb failed");
+        // civetweb's complaint names the address; its error text alone does not.
+        error = !endpoint.startComplaint.empty() ? "cannot serve metrics: " + endpoint.startComplaint
+                                                 : "cannot serve metrics on " + listening + ": " +
+                                                       (text[0] != '\0' ? text.data() : "civetweb failed");
         mg_exit_library();
         return false;
     }

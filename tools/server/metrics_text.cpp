@@ -62,23 +62,25 @@ std::vector<MetricFamily> metricFamilies(const ServerFigures& figures, std::stri
         counter("brassmoor_poses_received_total", "Well-formed poses taken from clients.", c.poses),
         counter("brassmoor_snapshots_sent_total", "Snapshots the socket took.", c.datagramsOut),
         counter("brassmoor_bytes_received_total", "Payload bytes of every datagram received.", c.bytesIn),
-        counter("brassmoor_bytes_sent_total", "Payload bytes of every snapshot and info answer sent.", c.bytesOut),
+        counter("brassmoor_bytes_sent_total", "Payload bytes of every snapshot and info answer sent.",
+                c.bytesOut),
         counter("brassmoor_queries_answered_total", "Info queries answered.", c.queriesAnswered),
         counter("brassmoor_queries_refused_total", "Info queries beyond the 50 a second answered in all.",
                 c.queriesRefused),
         counter("brassmoor_send_failures_total", "Snapshots and answers the socket would not take.",
                 c.sendFailures),
-        counter("brassmoor_snapshots_withheld_total", "Snapshots not sent because a client had not earned one.",
-                c.withheld),
+        counter("brassmoor_snapshots_withheld_total",
+                "Snapshots not sent because a client had not earned one.", c.withheld),
     };
     // The status line's reasons for turning a received datagram away, one series each.
-    families.push_back(MetricFamily{"brassmoor_datagrams_refused_total",
-                                    "Received datagrams not served, by reason: malformed (neither a pose nor a "
-                                    "whole query), full (a new client while --max-clients are served), "
-                                    "query_limit (an info query over the allowance).",
-                                    MetricType::Counter,
-                                    {labelled("reason", "malformed", c.dropped), labelled("reason", "full", c.refused),
-                                     labelled("reason", "query_limit", c.queriesRefused)}});
+    families.push_back(
+        MetricFamily{"brassmoor_datagrams_refused_total",
+                     "Received datagrams not served, by reason: malformed (neither a pose nor a "
+                     "whole query), full (a new client while --max-clients are served), "
+                     "query_limit (an info query over the allowance).",
+                     MetricType::Counter,
+                     {labelled("reason", "malformed", c.dropped), labelled("reason", "full", c.refused),
+                      labelled("reason", "query_limit", c.queriesRefused)}});
     // Windows does not say; a missing series is truer than a zero.
     if (figures.systemDrops) {
         families.push_back(counter("brassmoor_receive_drops_total",
@@ -89,8 +91,8 @@ std::vector<MetricFamily> metricFamilies(const ServerFigures& figures, std::stri
     ClientMetric info;
     info.label = {{"version", std::string(version)}};
     info.gauge.value = 1.0;
-    families.push_back(
-        MetricFamily{"brassmoor_build_info", "The version of the running server.", MetricType::Gauge, {info}});
+    families.push_back(MetricFamily{
+        "brassmoor_build_info", "The version of the running server.", MetricType::Gauge, {info}});
     return families;
 }
 

@@ -8,7 +8,8 @@ namespace brassmoor {
 void recordTick(TickDurations& durations, double seconds) {
     if (!(seconds >= 0.0)) seconds = 0.0;  // NaN too
     std::size_t bucket = 0;
-    while (bucket < TickBucketBounds.size() && seconds > TickBucketBounds[bucket]) ++bucket;
+    while (bucket < TickBucketBounds.size() && seconds > TickBucketBounds[bucket])
+        ++bucket;
     ++durations.counts[bucket];
     ++durations.samples;
     durations.sum += seconds;

@@ -40,13 +40,15 @@ SidecarPortResult sidecarPortFrom(const char* value) {
     if (value == nullptr) return {};
     const auto port = parseWhole(value);
     if (!port || *port < 1 || *port > 65535) {
-        return {std::nullopt, "AGONES_SDK_HTTP_PORT must be a TCP port from 1 to 65535, not " + quoted(value)};
+        return {std::nullopt,
+                "AGONES_SDK_HTTP_PORT must be a TCP port from 1 to 65535, not " + quoted(value)};
     }
     return {static_cast<std::uint16_t>(*port), {}};
 }
 
-bool startSidecarLink(std::uint16_t port, FiguresSlot& slot, std::FILE* log, SidecarLink& link, std::string& error) {
-    if (!sidecarCallsAvailable(error)) return false;
+bool startSidecarLink(std::uint16_t port, FiguresSlot& slot, std::FILE* log, SidecarLink& link,
+                      std::string& error) {
+    if (!startSidecarCalls(error)) return false;
     link.port = port;
     link.thread = std::thread(talk, std::ref(link), std::ref(slot), log);
     return true;
@@ -56,6 +58,7 @@ void stopSidecarLink(SidecarLink& link) {
     if (!link.thread.joinable()) return;
     link.stop.store(true);
     link.thread.join();
+    stopSidecarCalls();
 }
 
 }  // namespace brassmoor

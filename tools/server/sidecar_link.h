@@ -30,7 +30,8 @@ struct SidecarPortResult {
 SidecarPortResult sidecarPortFrom(const char* value);
 
 // Starts the thread; its log lines go to `log`. False, with `error` set, when this build cannot.
-bool startSidecarLink(std::uint16_t port, FiguresSlot& slot, std::FILE* log, SidecarLink& link, std::string& error);
+bool startSidecarLink(std::uint16_t port, FiguresSlot& slot, std::FILE* log, SidecarLink& link,
+                      std::string& error);
 
 // Stops the thread (a call in flight is finished first).
 void stopSidecarLink(SidecarLink& link);

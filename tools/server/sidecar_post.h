@@ -12,7 +12,9 @@ inline constexpr int SidecarAnswerMilliseconds = 2000;
 // True when the sidecar answered 2xx; false with `failure` set to a few words otherwise.
 bool postToSidecar(std::uint16_t port, const char* path, std::string& failure);
 
-// False, with `error` set, where this build cannot make the calls at all.
-bool sidecarCallsAvailable(std::string& error);
+// Readies the HTTP client before the first call; false, with `error` set, where this build cannot
+// make the calls at all.
+bool startSidecarCalls(std::string& error);
+void stopSidecarCalls();
 
 }  // namespace brassmoor

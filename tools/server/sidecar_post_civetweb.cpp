@@ -32,8 +32,13 @@ bool postToSidecar(std::uint16_t port, const char* path, std::string& failure) {
     return ok;
 }
 
-bool sidecarCallsAvailable(std::string&) {
+bool startSidecarCalls(std::string&) {
+    mg_init_library(0);
     return true;
+}
+
+void stopSidecarCalls() {
+    mg_exit_library();
 }
 
 }  // namespace brassmoor

@@ -8,9 +8,13 @@ bool postToSidecar(std::uint16_t, const char*, std::string& failure) {
     return false;
 }
 
-bool sidecarCallsAvailable(std::string& error) {
-    error = "AGONES_SDK_HTTP_PORT is set, but this build cannot talk to the sidecar (it needs civetweb, on Linux)";
+bool startSidecarCalls(std::string& error) {
+    error =
+        "AGONES_SDK_HTTP_PORT is set, but this build cannot talk to the sidecar (it needs civetweb, on "
+        "Linux)";
     return false;
 }
+
+void stopSidecarCalls() {}
 
 }  // namespace brassmoor

@@ -5,10 +5,14 @@ namespace brassmoor {
 
 const char* sidecarPath(SidecarCall call) {
     switch (call) {
-        case SidecarCall::Ready: return "/ready";
-        case SidecarCall::Health: return "/health";
-        case SidecarCall::Shutdown: return "/shutdown";
-        case SidecarCall::None: break;
+        case SidecarCall::Ready:
+            return "/ready";
+        case SidecarCall::Health:
+            return "/health";
+        case SidecarCall::Shutdown:
+            return "/shutdown";
+        case SidecarCall::None:
+            break;
     }
     return "";
 }
@@ -45,7 +49,8 @@ std::string sidecarAnswered(SidecarSchedule& schedule, SidecarCall call, bool ok
         case SidecarCall::Health:
             schedule.nextHealth = now + SidecarHealthSeconds;
             return before == SidecarLinkState::Silent ? "agones: the sidecar answers again" : "";
-        case SidecarCall::None: break;
+        case SidecarCall::None:
+            break;
     }
     return {};
 }
