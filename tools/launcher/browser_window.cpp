@@ -28,11 +28,10 @@ constexpr float FontPixels = 17.0f;
 // Fonts tried in turn for the list (ImGui's own small font when none is there).
 constexpr std::array<const char*, 3> FontFiles{"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
                                                "C:\\Windows\\Fonts\\segoeui.ttf", "C:\\Windows\\Fonts\\arial.ttf"};
-// How long a frame waits for input when nothing moves; a hosted game is served more often.
-constexpr double IdleFrameSeconds = 0.05;
-constexpr double HostingFrameSeconds = 0.015;
-// While answers come in they are read this often, so that their ping is near the truth.
-constexpr double AnsweringFrameSeconds = 0.003;
+// With nothing to draw, a frame is drawn this often; between frames the window wakes every slice to
+// take answers (timed to the slice) and serve a game hosted here, and draws at once on any input.
+constexpr double IdleFrameSeconds = 0.25;
+constexpr double SliceSeconds = 0.004;
 // How long the window, back after a game, keeps asking for the keyboard: the game's window may still
 // hold it for a moment, and the first request can come before the window is viewable.
 constexpr double RefocusSeconds = 1.0;
@@ -51,15 +50,27 @@ struct WindowState {
     std::vector<int> keysPressed;
     std::vector<int> pressedHere;  // Enter and Escape pressed in this window and not yet released
     double refocusUntil = 0.0;  // after a game, the window asks for the keyboard until it has it
+    bool inputSeen = false;     // input came since the last frame: draw now
 };
+
+WindowState* stateOf(GLFWwindow* window) { return static_cast<WindowState*>(glfwGetWindowUserPointer(window)); }
+
+// Input ImGui takes through its own callbacks (which call these first) or polls: a reason to draw.
+void noteCursor(GLFWwindow* window, double, double) { stateOf(window)->inputSeen = true; }
+void noteButton(GLFWwindow* window, int, int, int) { stateOf(window)->inputSeen = true; }
+void noteScroll(GLFWwindow* window, double, double) { stateOf(window)->inputSeen = true; }
+void noteChar(GLFWwindow* window, unsigned int) { stateOf(window)->inputSeen = true; }
+void noteFocus(GLFWwindow* window, int) { stateOf(window)->inputSeen = true; }
+void noteResize(GLFWwindow* window, int, int) { stateOf(window)->inputSeen = true; }
+void noteRefresh(GLFWwindow* window) { stateOf(window)->inputSeen = true; }
 
 // Chained after ImGui's own key handling (it calls the callback installed before it). The arrows act
 // as they are pressed and repeat; Enter and Escape act when a press seen here is released without
 // having repeated, so that an Escape still held from the game does not close the window it comes
 // back to (the system's repeats reach the window as a fresh press, then as repeats).
 void noteKey(GLFWwindow* window, int key, int, int action, int) {
-    auto* state = static_cast<WindowState*>(glfwGetWindowUserPointer(window));
-    if (state == nullptr) return;
+    WindowState* state = stateOf(window);
+    state->inputSeen = true;
     if (key == GLFW_KEY_UP || key == GLFW_KEY_DOWN) {
         if (action != GLFW_RELEASE) state->keysPressed.push_back(key);
         return;
@@ -263,11 +274,15 @@ void runFrames(GLFWwindow* window, BrowserSession& session, WindowState& state) 
             state.pressedHere.clear();
             continue;
         }
+        const double frameDue = monotonicSeconds() + IdleFrameSeconds;
+        const std::size_t rowsBefore = session.model.rows.size();
+        state.inputSeen = false;
+        do {
+            glfwWaitEventsTimeout(SliceSeconds);
+            stepBrowserSession(session, monotonicSeconds(), 0);
+        } while (!state.inputSeen && !session.gameRunning && session.model.rows.size() == rowsBefore &&
+                 !glfwWindowShouldClose(window) && stopRequest() == 0 && monotonicSeconds() < frameDue);
         const double now = monotonicSeconds();
-        glfwWaitEventsTimeout(answersDue(session.search, now) ? AnsweringFrameSeconds
-                              : session.hosted               ? HostingFrameSeconds
-                                                             : IdleFrameSeconds);
-        stepBrowserSession(session, monotonicSeconds(), 0);
         if (now < state.refocusUntil && glfwGetWindowAttrib(window, GLFW_FOCUSED) != GLFW_TRUE) glfwFocusWindow(window);
         ImGui_ImplOpenGL3_NewFrame();
         ImGui_ImplGlfw_NewFrame();
@@ -308,6 +323,13 @@ std::optional<int> runBrowserWindow(const ClientProgram& program, std::string& e
     WindowState state;
     glfwSetWindowUserPointer(window, &state);
     glfwSetKeyCallback(window, noteKey);
+    glfwSetCursorPosCallback(window, noteCursor);
+    glfwSetMouseButtonCallback(window, noteButton);
+    glfwSetScrollCallback(window, noteScroll);
+    glfwSetCharCallback(window, noteChar);
+    glfwSetWindowFocusCallback(window, noteFocus);
+    glfwSetFramebufferSizeCallback(window, noteResize);
+    glfwSetWindowRefreshCallback(window, noteRefresh);
     ImGui_ImplGlfw_InitForOpenGL(window, true);
     ImGui_ImplOpenGL3_Init("#version 330 core");
 

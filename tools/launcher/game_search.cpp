@@ -19,10 +19,8 @@ namespace {
 constexpr std::uint32_t Loopback = 0x7F000001;
 constexpr std::uint32_t LimitedBroadcast = 0xFFFFFFFF;
 // Right after a round the search waits this long for the first answers, which are then timed to the
-// millisecond (this computer's and a LAN's come that soon); later ones are read with the next frame.
+// millisecond (this computer's and a LAN's come that soon); later ones are read with the next poll.
 constexpr int QuickAnswerMilliseconds = 3;
-// Answers from a LAN come within this long of their query.
-constexpr double AnswerSeconds = 0.5;
 // In a one-off search a lost query or answer is asked again once, this far in.
 constexpr double RepeatAfterFraction = 0.4;
 
@@ -125,10 +123,6 @@ bool pollGameSearch(GameSearch& search, BrowserModel& model, double now, std::st
         if (readable[0]) takeWaitingAnswers(search, model, wait > 0 ? monotonicSeconds() : at);
         if (wait == 0) return true;
     }
-}
-
-bool answersDue(const GameSearch& search, double now) {
-    return search.socket != InvalidSocketHandle && now < search.lastRound + AnswerSeconds;
 }
 
 std::optional<BrowserModel> searchOnce(double seconds, std::string& error) {

@@ -38,10 +38,6 @@ void refreshNow(GameSearch& search);
 // `error` set, when the socket failed.
 bool pollGameSearch(GameSearch& search, BrowserModel& model, double now, std::string& error);
 
-// True shortly after a round left, while answers come in: a caller that reads them sooner
-// measures their round trip better.
-bool answersDue(const GameSearch& search, double now);
-
 // For --list and --quick: listens for `seconds`, asking twice in case a datagram was lost.
 std::optional<BrowserModel> searchOnce(double seconds, std::string& error);
 
