@@ -14,8 +14,9 @@ if(WIN32)
     # As on Linux: <imgui.h> and <backends/imgui_impl_glfw.h>.
     INTERFACE_INCLUDE_DIRECTORIES ${BRASSMOOR_IMGUI_PREFIX}/include/imgui
     # The GLFW backend calls the project's static GLFW; the OpenGL 3 backend loads GL itself, and
-    # opengl32 is for the window's own few GL 1.1 calls, as OpenGL::GL is on Linux.
-    INTERFACE_LINK_LIBRARIES "glfw;opengl32;imm32")
+    # opengl32 is for the window's own few GL 1.1 calls, as OpenGL::GL is on Linux. (Built with
+    # mingw, ImGui leaves out its IME calls, so imm32 is not needed.)
+    INTERFACE_LINK_LIBRARIES "glfw;opengl32")
 else()
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(BRASSMOOR_IMGUI REQUIRED IMPORTED_TARGET imgui)

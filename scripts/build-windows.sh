@@ -133,7 +133,7 @@ imgui_objects="$build/imgui"
 imgui_prefix="$build/imgui-prefix"
 # What the launcher's window uses: the core, tables, widgets and drawing (with the stb font and
 # rectangle packing that ImGui carries), and the GLFW and OpenGL 3 backends. The OpenGL 3 backend
-# loads GL itself, so only opengl32.dll and imm32.dll (the IME) come in at run time.
+# loads GL itself.
 imgui_files=(imgui.cpp imgui_draw.cpp imgui_tables.cpp imgui_widgets.cpp
   backends/imgui_impl_glfw.cpp backends/imgui_impl_opengl3.cpp)
 

@@ -54,7 +54,9 @@ void closeErrorPipe(ClientProcess& process) {
 // the text-mode stream would turn into CR CR LF. Without a usable standard error it goes nowhere.
 void passOn(const char* data, DWORD size) {
     std::fflush(stderr);
-    const HANDLE error = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stderr)));
+    const int descriptor = _fileno(stderr);  // negative in a GUI program started without one
+    if (descriptor < 0) return;
+    const HANDLE error = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
     if (error == nullptr || error == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
     while (size > 0 && WriteFile(error, data, size, &written, nullptr) && written > 0) {

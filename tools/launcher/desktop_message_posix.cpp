@@ -1,4 +1,5 @@
 // The desktop's message box on POSIX systems: zenity, else kdialog, whichever is on PATH.
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,8 +45,15 @@ bool runMessageBox(std::vector<std::string> arguments) {
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
+    // Its own complaints (GTK's and KDE's warnings) would only bury the launcher's one line.
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     pid_t id = 0;
-    if (::posix_spawn(&id, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+    const int failed = ::posix_spawn(&id, argv[0], &actions, nullptr, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    if (failed != 0) return false;
     int status = 0;
     while (::waitpid(id, &status, 0) < 0) {
         if (errno != EINTR) return false;
