@@ -10,6 +10,8 @@ packages=(
   clang libclang-rt-14-dev llvm-14
   # The launcher's window (Dear ImGui; libstb0 comes with it) and the font it draws in.
   libimgui-dev fonts-dejavu-core
+  # The desktop's message box for a failure nobody's terminal shows (the launcher's test looks for it).
+  zenity
   xvfb xauth x11-utils xdotool python3-xlib python3-pytest imagemagick apitrace
   # The Debian packages: icon rendering, manual pages, packaging, their checks and the install test;
   # the software-centre check, and the container with a real systemd for the service's test.

@@ -8,4 +8,9 @@ namespace brassmoor {
 // stdout and stderr there, so that a launcher started from a console prints there. Elsewhere nothing.
 void attachParentConsole();
 
+// True when the launcher's standard error reaches someone: a terminal (on Windows a console, or a
+// file or pipe its starter chose); false when it was started from the desktop (a menu entry, the
+// Start menu), where a failure must be shown in a message box too.
+bool errorsReachAConsole();
+
 }  // namespace brassmoor

@@ -1,6 +1,8 @@
 // On Windows, where brassmoor-play is a GUI program and gets no console: the console of whoever started it.
 #include <windows.h>
 
+#include <io.h>
+
 #include <cstdio>
 
 #include "console_attach.h"
@@ -26,6 +28,15 @@ void attachParentConsole() {
     std::FILE* reopened = nullptr;
     freopen_s(&reopened, "CONOUT$", "w", stdout);
     if (!errorUsable) freopen_s(&reopened, "CONOUT$", "w", stderr);
+}
+
+bool errorsReachAConsole() {
+    // The stream, not the process's standard handle: attachParentConsole points the stream at the
+    // console it attached to. A file or pipe was chosen by whoever started the launcher, who reads it;
+    // from the Start menu there is none.
+    const intptr_t handle = _get_osfhandle(_fileno(stderr));
+    if (handle == -1 || handle == -2) return false;
+    return GetFileType(reinterpret_cast<HANDLE>(handle)) != FILE_TYPE_UNKNOWN;
 }
 
 }  // namespace brassmoor

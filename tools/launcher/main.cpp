@@ -30,8 +30,15 @@ constexpr int ServerStepMilliseconds = 20;
 // How long the game gets to end when asked before it is ended for good.
 constexpr int ClientGraceMilliseconds = 3000;
 
-int fail(const std::string& message, int status = 1) {
+// Every failure reaches the player: standard error, the log, and a message box when nobody watches
+// standard error (a menu entry's Quick play or Host has no terminal).
+int fail(const std::string& message, int status = 1, bool alwaysOnDesktop = false) {
     std::fprintf(stderr, "%s: %s\n", Program, message.c_str());
+    std::string logError;
+    if (!appendLauncherLog(userFolders().state, message, logError)) {
+        std::fprintf(stderr, "%s: cannot write the log: %s\n", Program, logError.c_str());
+    }
+    if (alwaysOnDesktop || !errorsReachAConsole()) showDesktopMessage("Brassmoor", "Brassmoor: " + message);
     return status;
 }
 
@@ -55,10 +62,9 @@ int playAgainst(const ClientProgram& program, const std::string& address, Server
         if (server != nullptr) {
             if (!serveOnce(*server, ServerStepMilliseconds)) {
                 // The game would go on against a server that no longer answers: say so and end both.
-                std::fprintf(stderr, "%s: the game's server stopped: waiting for datagrams failed\n", Program);
                 stopClient(client, ClientGraceMilliseconds);
                 closeServer(*server);
-                return 1;
+                return fail("the game's server stopped: waiting for datagrams failed");
             }
             status = clientExitStatus(client, 0);
         } else {
@@ -121,11 +127,7 @@ int findOrPractice(const ClientProgram& program) {
 int windowOrSayWhy(const std::optional<ClientProgram>& program) {
     std::string error;
     if (const std::optional<int> status = runBrowserWindow(program.value_or(ClientProgram{}), error)) return *status;
-    fail(error);
-    std::string logError;
-    if (!appendLauncherLog(userFolders().state, error, logError)) fail("cannot write the log: " + logError);
-    showDesktopMessage("Brassmoor", "Brassmoor cannot start: " + error);
-    return 1;
+    return fail(error, 1, true);
 }
 
 int hostLanGame(const ClientProgram& program, std::uint32_t bots, const std::string& name) {
