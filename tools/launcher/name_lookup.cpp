@@ -4,7 +4,27 @@
 #include <mutex>
 #include <thread>
 
+#include "ipv4_endpoint.h"
+#include "net/socket_layer.h"
+
 namespace brassmoor {
+
+bool lookUpIpv4(const std::string& name, std::uint32_t& address, std::string& error) {
+    if (parseIpv4Address(name, address)) return true;
+    if (name.empty()) {
+        error = "no address given";
+        return false;
+    }
+    if (!startSocketLibrary()) {
+        error = "cannot start the sockets library to look up '" + name + "'";
+        return false;
+    }
+    std::string reason;
+    const bool found = resolveIpv4(name, address, reason);
+    stopSocketLibrary();
+    if (!found) error = "cannot find the computer '" + name + "': " + reason;
+    return found;
+}
 
 struct NameLookupState {
     std::mutex lock;

@@ -12,6 +12,10 @@ namespace brassmoor {
 // the name does not resolve to an IPv4 address.
 bool lookUpIpv4(const std::string& name, std::uint32_t& address, std::string& error);
 
+// The system's own look-up of `name` (one file per system), with the sockets library started. False,
+// with `reason` set to the resolver's words, when it has no IPv4 address.
+bool resolveIpv4(const std::string& name, std::uint32_t& address, std::string& reason);
+
 struct NameLookupState;
 
 // A look-up running on a thread of its own; dropping it leaves the thread to finish alone.
