@@ -12,7 +12,7 @@ build_dir=${BUILD_DIR:-$root/build}
 cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRASSMOOR_BUILD_BENCHMARKS=ON >/dev/null
 # The build's progress goes to a log, shown only when the build fails.
 build_log=$build_dir/bench-build.log
-if ! cmake --build "$build_dir" -j2 --target brassmoor brassmoor_bench_frame_work brassmoor_bench_datagrams \
+if ! cmake --build "$build_dir" -j2 --target brassmoor brassmoor_bench_frame_work brassmoor_bench_datagrams brassmoor_bench_metrics \
   brassmoor_bench_frame >"$build_log" 2>&1; then
   cat "$build_log"
   exit 1
@@ -25,6 +25,9 @@ echo "== Work per frame outside the GL"
 echo
 echo "== Datagrams and the loopback drain"
 "$bench_dir/brassmoor_bench_datagrams"
+echo
+echo "== What --metrics costs: the tick loop's copy of its figures, one scrape's text"
+"$bench_dir/brassmoor_bench_metrics"
 echo
 echo "== Recording the real client's GL calls with apitrace (0, 16 and 204 others)"
 trace_dir=$build_dir/bench/gl-traces
