@@ -132,14 +132,18 @@ void drawTable(BrowserSession& session, WindowState& state, float height) {
         const bool joinable = isJoinable(model, row);
         if (!joinable) ImGui::PushStyleColor(ImGuiCol_Text, Greyed);
         const bool selected = model.selected == row.info.instance;
-        const std::string label = rowName(row) + (row.hostedHere ? "  (hosted here)" : "") + "##" +
-                                  std::to_string(row.info.instance);
-        if (ImGui::Selectable(label.c_str(), selected,
+        // The name is drawn as text beside an unnamed row, never inside the label: ImGui reads "##" in a
+        // label as the start of its id, so a server named with one would be shown cut.
+        const std::string id = "##" + std::to_string(row.info.instance);
+        if (ImGui::Selectable(id.c_str(), selected,
                               ImGuiSelectableFlags_SpanAllColumns | ImGuiSelectableFlags_AllowDoubleClick)) {
             selectRow(model, row.info.instance);
             if (ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left)) join = row.info.instance;
         }
-        if (!joinable && ImGui::IsItemHovered()) {
+        const bool hovered = ImGui::IsItemHovered();
+        ImGui::SameLine(0.0f, 0.0f);
+        ImGui::TextUnformatted((rowName(row) + (row.hostedHere ? "  (hosted here)" : "")).c_str());
+        if (!joinable && hovered) {
             ImGui::SetTooltip("Version %s: this launcher joins only %u.%u games", rowVersion(row).c_str(),
                               unsigned(model.own.major), unsigned(model.own.minor));
         }
@@ -206,8 +210,14 @@ bool drawFrame(BrowserSession& session, WindowState& state) {
     ImGui::SameLine(0.0f, 0.0f);
     ImGui::BeginDisabled(session.remembered.empty());
     if (ImGui::BeginCombo("##recent", nullptr, ImGuiComboFlags_NoPreview | ImGuiComboFlags_PopupAlignLeft)) {
-        for (const std::string& address : session.remembered) {
-            if (ImGui::Selectable(address.c_str())) {
+        for (std::size_t i = 0; i < session.remembered.size(); ++i) {
+            const std::string& address = session.remembered[i];
+            ImGui::PushID(static_cast<int>(i));
+            const bool picked = ImGui::Selectable("##address");
+            ImGui::PopID();
+            ImGui::SameLine(0.0f, 0.0f);
+            ImGui::TextUnformatted(address.c_str());
+            if (picked) {
                 const std::size_t length = std::min(address.size(), state.address.size() - 1);
                 std::copy_n(address.begin(), length, state.address.begin());
                 state.address[length] = '\0';
