@@ -37,6 +37,16 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 
+# The program is built against this system's libraries and run on Debian 12's (bookworm): on any
+# other system it would find older or other libraries in its image and could not start.
+os_id=$(. /etc/os-release 2>/dev/null && echo "${ID:-}:${VERSION_ID:-}")
+if [ "$os_id" != "debian:12" ]; then
+  os_name=$(. /etc/os-release 2>/dev/null && echo "${PRETTY_NAME:-}")
+  echo "build-image.sh: the image holds Debian 12's libraries, so it is built on Debian 12, not on" \
+    "${os_name:-this system (no /etc/os-release)}" >&2
+  exit 1
+fi
+
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${BUILD_DIR:-$root/build-image}
 dist_dir=$root/dist
@@ -114,8 +124,10 @@ chown -R 0:0 "$rootfs"
 find "$rootfs" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 
 # The image, in private storage made afresh for each build; buildah commit fixes every time stamp.
+# podman refuses a run root longer than 50 characters, so it lives in a short folder of its own
+# rather than under the checkout, whose path may be of any length.
 make_image() {
-  local storage=(--root "$build_dir/storage/root" --runroot "$build_dir/storage/run" --storage-driver vfs)
+  local storage=(--root "$build_dir/storage/root" --runroot "$run_root" --storage-driver vfs)
   local container
   container=$(buildah "${storage[@]}" from --quiet --cni-config-dir "$build_dir/storage/networks" scratch)
   buildah "${storage[@]}" copy --quiet "$container" "$rootfs" / >/dev/null
@@ -139,7 +151,9 @@ make_image() {
     save --quiet --format oci-archive -o "$archive" "$image"
 }
 export CONTAINERS_CONF=$root/packaging/container/containers.conf
-export build_dir rootfs version revision source_url image archive
+run_root=$(mktemp -d /tmp/bm-run.XXXXXX)
+trap 'rm -rf "$run_root"' EXIT
+export build_dir rootfs version revision source_url image archive run_root
 export -f make_image
 rm -rf "$build_dir/storage"
 mkdir -p "$dist_dir"

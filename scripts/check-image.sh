@@ -32,7 +32,10 @@ if [ ! -x "$client" ]; then
   exit 1
 fi
 log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+# podman refuses a run root longer than 50 characters: the test's is a short folder of its own,
+# whatever the checkout's path.
+run_root=$(mktemp -d /tmp/bm-run.XXXXXX)
+trap 'rm -f "$log"; rm -rf "$run_root"' EXIT
 
 # The second build starts from nothing in a folder of its own: the program compiled again, the
 # libraries fetched again, fresh image storage.
@@ -59,7 +62,8 @@ if [ "${digests[0]}" != "${digests[1]}" ]; then
 fi
 
 started=$SECONDS
-BRASSMOOR_IMAGE_ARCHIVE="$archive" BRASSMOOR_PODMAN_DIR="$image_build/test-storage" BRASSMOOR_CLIENT="$client" \
+BRASSMOOR_IMAGE_ARCHIVE="$archive" BRASSMOOR_PODMAN_DIR="$image_build/test-storage" \
+  BRASSMOOR_PODMAN_RUN_ROOT="$run_root" BRASSMOOR_CLIENT="$client" \
   unshare -n -m --propagation private sh -c '
   ip link set lo up && mkdir -p /tmp/.X11-unix && chmod 1777 /tmp/.X11-unix &&
   mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix &&

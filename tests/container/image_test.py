@@ -24,6 +24,8 @@ from support import ClientProcess, VirtualX, client_env, title_count, wait_for  
 ROOT = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 ARCHIVE = os.environ.get("BRASSMOOR_IMAGE_ARCHIVE", "")
 STATE = os.environ.get("BRASSMOOR_PODMAN_DIR", "")
+# podman refuses a run root longer than 50 characters: scripts/check-image.sh makes a short one.
+RUN_ROOT = os.environ.get("BRASSMOOR_PODMAN_RUN_ROOT", f"{STATE}/run")
 KUBERNETES = os.path.join(ROOT, "packaging", "kubernetes", "brassmoor-server.yaml")
 AGONES = [os.path.join(ROOT, "packaging", "agones", name) for name in ("gameserver.yaml", "fleet.yaml")]
 CONTAINER = "brassmoor-server-pod-0-server"  # podman's name for the Deployment's first pod's container
@@ -36,7 +38,7 @@ def project_version():
 
 
 def podman(*args):
-    command = ["podman", "--root", f"{STATE}/root", "--runroot", f"{STATE}/run", "--storage-driver", "vfs",
+    command = ["podman", "--root", f"{STATE}/root", "--runroot", RUN_ROOT, "--storage-driver", "vfs",
                "--tmpdir", f"{STATE}/tmp", "--network-config-dir", f"{STATE}/networks", *args]
     env = dict(os.environ, CONTAINERS_CONF=os.path.join(ROOT, "packaging", "container", "containers.conf"))
     result = subprocess.run(command, capture_output=True, text=True, timeout=120, env=env)
