@@ -1,6 +1,7 @@
 // The launcher's files: remembered addresses kept, bounded, set aside when damaged, written whole; the log.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -57,21 +58,29 @@ TEST(RememberedAddresses, ADamagedFileIsSetAsideSaidAndItsGoodLinesKept) {
     EXPECT_EQ(load.addresses, (std::vector<std::string>{"10.0.0.7", "home.lan"}));
     EXPECT_NE(load.problem.find("damaged (line 3 is no address); set aside as "), std::string::npos) << load.problem;
     EXPECT_EQ(contentsOf(folder / "remembered-addresses.damaged"), damaged) << "kept, never dropped";
-    EXPECT_FALSE(fs::exists(folder / "remembered-addresses"));
-    EXPECT_EQ(loadRememberedAddresses(folder.string()).problem, "") << "said once";
+    // Written back at once: the next start has the good lines though nothing was joined.
+    const RememberedLoad next = loadRememberedAddresses(folder.string());
+    EXPECT_EQ(next.problem, "") << "said once";
+    EXPECT_EQ(next.addresses, load.addresses);
 }
 
 TEST(RememberedAddresses, WrittenWholeOrNotAtAll) {
     const fs::path folder = freshFolder();
     std::string error;
     ASSERT_TRUE(saveRememberedAddresses(folder.string(), {"10.0.0.1"}, error)) << error;
-    const std::string before = contentsOf(folder / "remembered-addresses");
-    // The temporary file cannot be made where a folder of its name stands.
+    // What an earlier launcher left behind does not stand in the way: each save writes a file of its own.
     fs::create_directories(folder / "remembered-addresses.new");
-    EXPECT_FALSE(saveRememberedAddresses(folder.string(), {"10.0.0.2", "10.0.0.1"}, error));
+    ASSERT_TRUE(saveRememberedAddresses(folder.string(), {"10.0.0.2", "10.0.0.1"}, error)) << error;
+    EXPECT_EQ(loadRememberedAddresses(folder.string()).addresses, (std::vector<std::string>{"10.0.0.2", "10.0.0.1"}));
+    // The file cannot be replaced where a folder of its name stands: nothing changes, nothing is left.
+    fs::remove(folder / "remembered-addresses");
+    fs::create_directories(folder / "remembered-addresses" / "inside");
+    EXPECT_FALSE(saveRememberedAddresses(folder.string(), {"10.0.0.3"}, error));
     EXPECT_NE(error, "");
-    EXPECT_EQ(contentsOf(folder / "remembered-addresses"), before);
-    EXPECT_EQ(loadRememberedAddresses(folder.string()).addresses, (std::vector<std::string>{"10.0.0.1"}));
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"remembered-addresses", "remembered-addresses.new"}));
 }
 
 TEST(LauncherLog, LinesAreAppendedStampedIntoAFolderMadeForThem) {

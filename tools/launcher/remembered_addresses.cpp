@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <system_error>
 
 #include "launcher_paths.h"
+#include "replace_file.h"
 
 namespace brassmoor {
 
@@ -44,7 +46,7 @@ std::string setAside(const std::filesystem::path& file, const std::string& why) 
                ") and could not be set aside: " + failure.message();
     }
     return "remembered addresses: " + utf8FromPath(file) + " was damaged (" + why + "); set aside as " +
-           utf8FromPath(aside) + ", its good lines kept";
+           utf8FromPath(aside) + ", its good lines written back";
 }
 
 }  // namespace
@@ -93,7 +95,14 @@ RememberedLoad loadRememberedAddresses(const std::string& configFolder) {
                                        [&](const std::string& earlier) { return sameAddress(earlier, line); });
         if (!known && load.addresses.size() < MaxRememberedAddresses) load.addresses.push_back(line);
     }
-    if (!why.empty()) load.problem = setAside(file, why);
+    if (why.empty()) return load;
+    load.problem = setAside(file, why);
+    // The good lines are written back at once: the next start has them even if nothing is joined now.
+    std::string error;
+    if (!std::filesystem::exists(file, failure) &&
+        !saveRememberedAddresses(configFolder, load.addresses, error)) {
+        load.problem += "; cannot write them back: " + error;
+    }
     return load;
 }
 
@@ -109,31 +118,15 @@ bool saveRememberedAddresses(const std::string& configFolder, const std::vector<
         error = "cannot make the folder " + configFolder + ": " + failure.message();
         return false;
     }
-    const std::filesystem::path file = fileIn(configFolder);
-    const std::filesystem::path temporary = fileIn(configFolder, ".new");
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << FileComment << '\n';
+    std::string text = std::string(FileComment) + '\n';
     std::size_t written = 0;
     for (const std::string& address : addresses) {
         if (written == MaxRememberedAddresses) break;
         if (!isRememberableAddress(address)) continue;
-        out << address << '\n';
+        text += address + '\n';
         ++written;
     }
-    out.close();
-    if (!out) {
-        std::filesystem::remove(temporary, failure);
-        error = "cannot write " + utf8FromPath(temporary);
-        return false;
-    }
-    std::filesystem::rename(temporary, file, failure);
-    if (failure) {
-        const std::string why = failure.message();
-        std::filesystem::remove(temporary, failure);
-        error = "cannot replace " + utf8FromPath(file) + ": " + why;
-        return false;
-    }
-    return true;
+    return replaceFile(fileIn(configFolder), text, error);
 }
 
 std::vector<std::string> rememberAddress(std::vector<std::string> addresses, const std::string& address) {

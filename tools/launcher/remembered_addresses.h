@@ -1,8 +1,8 @@
 // The addresses a player typed to join, remembered between runs: most recent first, a bounded few.
 //
 // Kept as text in the config folder, one address a line under a comment line. A file that cannot
-// be read as such is set aside (renamed, never deleted) and said so; it is rewritten whole or not
-// at all, through a temporary file renamed over it.
+// be read as such is set aside (renamed, never deleted), said so, and its good lines written back;
+// it is rewritten whole or not at all (replace_file.h).
 #pragma once
 
 #include <cstddef>
@@ -27,7 +27,7 @@ bool isRememberableAddress(std::string_view address);
 
 // The remembered addresses; none when there is no file yet. A damaged file (a line that is no
 // address, too long) is renamed to remembered-addresses.damaged (-2, -3, ... beside earlier ones),
-// its good lines kept.
+// and its good lines are written back into a new file at once.
 RememberedLoad loadRememberedAddresses(const std::string& configFolder);
 
 // Writes the list whole (making the folder when missing) or leaves the old file as it was; false,
