@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
+  # The combining marks a server's name is checked against (tools/common/combining_marks.py).
+  unicode-data
   libglfw3-dev libgl1-mesa-dev libgl1-mesa-dri python3-glad
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev llvm-14

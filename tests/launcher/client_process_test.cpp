@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 #include "client_process.h"
@@ -45,6 +46,28 @@ TEST(ClientProcess, AFailingGameHasItsErrorLinesPassedOnAndItsLastOnesKept) {
     EXPECT_TRUE(kept.starts_with("complaint ")) << "kept from a line's start";
     EXPECT_TRUE(written.ends_with(kept));
     EXPECT_EQ(takeClientErrorOutput(process), "");
+}
+
+TEST(ClientProcess, TheGameIsNeverRunFromTheCurrentFolderThroughPath) {
+    char folder[] = "/tmp/client-process-path.XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string dropped = std::string(folder) + "/brassmoor";
+    std::ofstream(dropped) << "#!/bin/sh\n";
+    ::chmod(dropped.c_str(), 0755);
+    char started[4096];
+    ASSERT_NE(::getcwd(started, sizeof started), nullptr);
+    const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+    ASSERT_EQ(::chdir(folder), 0);
+    // An empty entry and a relative one would both name the current folder.
+    ::setenv("PATH", ":.:/nowhere-at-all:", 1);
+    const std::optional<ClientProgram> fromHere = findClientProgram();
+    ::setenv("PATH", (std::string("/nowhere-at-all:") + folder).c_str(), 1);
+    const std::optional<ClientProgram> named = findClientProgram();
+    ::setenv("PATH", path.c_str(), 1);
+    ASSERT_EQ(::chdir(started), 0);
+    EXPECT_FALSE(fromHere.has_value()) << fromHere->path;
+    ASSERT_TRUE(named.has_value());
+    EXPECT_EQ(named->path, dropped);
 }
 
 }  // namespace

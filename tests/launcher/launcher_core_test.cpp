@@ -101,6 +101,13 @@ TEST(InfoDatagrams, HostileNamesAreReadSanitised) {
         {told(std::string(60, 'x') + "\xC3\xA9"), std::string(48, 'x')},
         {told(std::string(47, 'x') + "\xC3\xA9"), std::string(47, 'x')},  // the e-acute would end past 48 bytes
         {"\xC8" "abc", "abc"},  // 200 bytes told, 3 there
+        // Characters that draw nothing: Hangul fillers, the Braille blank, the Mongolian vowel
+        // separator, the grapheme joiner; a name of them alone is empty, so the address is shown.
+        {told("\xE1\x85\x9F\xE1\x85\xA0\xE3\x85\xA4\xEF\xBE\xA0\xE2\xA0\x80\xE1\xA0\x8E\xCD\x8F"), ""},
+        {told("a\xE3\x85\xA4" "b\xE2\xA0\x80" "c"), "abc"},
+        // Marks with nothing to sit on go; after a letter they stay; wide spaces are spaces.
+        {told("\xCC\x81\xCC\x88\xD2\x88"), ""},
+        {told("\xCC\x81" "e\xCC\x81\xE3\x80\x80\xCC\x88x"), "e\xCC\x81 x"},
     };
     const auto base = encodeInfoAnswer(1, sampleInfo(1, 2));
     for (const auto& [tail, expected] : tails) {

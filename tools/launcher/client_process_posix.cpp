@@ -1,4 +1,4 @@
-// The game program on POSIX systems: found through /proc/self/exe and PATH, run with posix_spawn, its
+// The game program on POSIX systems: found beside the launcher (/proc/self/exe) or on PATH, run with posix_spawn, its
 // standard error read through a non-blocking pipe.
 #include <cerrno>
 #include <climits>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "client_process.h"
+#include "program_on_path.h"
 
 extern char** environ;
 
@@ -96,16 +97,7 @@ std::optional<ClientProgram> findClientProgram() {
         const std::string beside = folder + "/" + ClientName;
         if (isExecutableFile(beside)) return ClientProgram{beside};
     }
-    const char* searchPath = std::getenv("PATH");
-    std::string_view folders = searchPath != nullptr ? searchPath : "";
-    while (!folders.empty()) {
-        const std::size_t colon = folders.find(':');
-        std::string_view folder = folders.substr(0, colon);
-        folders = colon == std::string_view::npos ? std::string_view() : folders.substr(colon + 1);
-        // An empty entry means the current folder.
-        const std::string candidate = (folder.empty() ? std::string(".") : std::string(folder)) + "/" + ClientName;
-        if (isExecutableFile(candidate)) return ClientProgram{candidate};
-    }
+    if (std::string onPath = findProgramOnPath(ClientName); !onPath.empty()) return ClientProgram{std::move(onPath)};
     return std::nullopt;
 }
 

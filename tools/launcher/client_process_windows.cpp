@@ -1,4 +1,4 @@
-// The game program on Windows: found beside the launcher or with SearchPathW, run with CreateProcessW
+// The game program on Windows: found beside the launcher or on PATH, run with CreateProcessW
 // without a console window, inside a job that ends it should the launcher end first; its standard
 // error comes through a pipe that is looked into without waiting.
 #include <windows.h>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "client_process.h"
+#include "program_on_path.h"
 #include "wide_text_windows.h"
 
 namespace brassmoor {
@@ -112,14 +113,8 @@ std::optional<ClientProgram> findClientProgram() {
         const std::wstring beside = folder + L"\\" + ClientName;
         if (isFile(beside)) return ClientProgram{utf8Text(beside)};
     }
-    std::vector<wchar_t> found(MAX_PATH);
-    DWORD length = SearchPathW(nullptr, ClientName, nullptr, static_cast<DWORD>(found.size()), found.data(), nullptr);
-    if (length >= found.size()) {
-        found.resize(length + 1);
-        length = SearchPathW(nullptr, ClientName, nullptr, static_cast<DWORD>(found.size()), found.data(), nullptr);
-    }
-    if (length == 0 || length >= found.size()) return std::nullopt;
-    return ClientProgram{utf8Text(std::wstring(found.data(), length))};
+    if (std::string onPath = findProgramOnPath(utf8Text(ClientName)); !onPath.empty()) return ClientProgram{std::move(onPath)};
+    return std::nullopt;
 }
 
 bool startClient(const ClientProgram& program, const std::string& address, ClientProcess& process,

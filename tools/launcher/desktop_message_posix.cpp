@@ -10,27 +10,13 @@
 #include <vector>
 
 #include "desktop_message.h"
+#include "program_on_path.h"
 
 extern char** environ;
 
 namespace brassmoor {
 
 namespace {
-
-// The program's full path when `name` is an executable file in a folder on PATH; empty otherwise.
-std::string onPath(const std::string& name) {
-    const char* searchPath = std::getenv("PATH");
-    std::string_view folders = searchPath != nullptr ? searchPath : "";
-    while (!folders.empty()) {
-        const std::size_t colon = folders.find(':');
-        const std::string_view folder = folders.substr(0, colon);
-        folders = colon == std::string_view::npos ? std::string_view() : folders.substr(colon + 1);
-        if (folder.empty()) continue;  // never the current folder for a helper found by name
-        const std::string candidate = std::string(folder) + "/" + name;
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
-    return {};
-}
 
 bool hasDisplay() {
     const char* x = std::getenv("DISPLAY");
@@ -65,11 +51,11 @@ bool runMessageBox(std::vector<std::string> arguments) {
 
 bool showDesktopMessage(const std::string& title, const std::string& text) {
     if (!hasDisplay()) return false;
-    if (const std::string zenity = onPath("zenity"); !zenity.empty()) {
+    if (const std::string zenity = findProgramOnPath("zenity"); !zenity.empty()) {
         // --no-markup: the text is shown as it is, whatever angle brackets an error message holds.
         return runMessageBox({zenity, "--error", "--no-markup", "--title=" + title, "--text=" + text});
     }
-    if (const std::string kdialog = onPath("kdialog"); !kdialog.empty()) {
+    if (const std::string kdialog = findProgramOnPath("kdialog"); !kdialog.empty()) {
         return runMessageBox({kdialog, "--title", title, "--error", text});
     }
     return false;
