@@ -50,6 +50,21 @@ std::uint16_t saturatedU16(std::size_t value) {
     return static_cast<std::uint16_t>(std::min<std::size_t>(value, UINT16_MAX));
 }
 
+void answerInfoQuery(Server& server, std::span<const std::uint8_t> bytes, const sockaddr_in& from,
+                     double now) {
+    InfoAnswerBytes answer;
+    if (takeInfoQuery(server.queryAllowance, server.counters, bytes, now, currentServerInfo(server),
+                      answer) != QueryOutcome::Answered) {
+        return;
+    }
+    if (sendDatagram(server.socket, answer.bytes.data(), static_cast<int>(answer.size), from) < 0) {
+        ++server.counters.sendFailures;
+    } else {
+        server.counters.bytesOut += answer.size;
+        captureSent(server.capture, server.local, toIpv4Endpoint(from), answer.view());
+    }
+}
+
 void receiveWaiting(Server& server) {
     DatagramBatch& batch = server.incoming;
     for (std::size_t taken = 0; taken < MaxDatagramsPerWake;) {
@@ -154,18 +169,12 @@ void logStatus(Server& server) {
 void takeDatagram(Server& server, std::span<const std::uint8_t> bytes, const sockaddr_in& from, double now) {
     captureReceived(server.capture, server.local, toIpv4Endpoint(from), bytes);
     server.counters.bytesIn += bytes.size();
-    InfoAnswerBytes answer;
-    const QueryOutcome query =
-        takeInfoQuery(server.queryAllowance, server.counters, bytes, now, currentServerInfo(server), answer);
-    if (query == QueryOutcome::Answered) {
-        if (sendDatagram(server.socket, answer.bytes.data(), static_cast<int>(answer.size), from) < 0) {
-            ++server.counters.sendFailures;
-        } else {
-            server.counters.bytesOut += answer.size;
-            captureSent(server.capture, server.local, toIpv4Endpoint(from), answer.view());
-        }
+    // The info's name is a std::string that a pod's long host name makes allocate: it is built for
+    // queries alone, so that a pose costs no allocation.
+    if (isInfoQuery(bytes)) {
+        answerInfoQuery(server, bytes, from, now);
+        return;
     }
-    if (query != QueryOutcome::NotAQuery) return;
 
     const ClientAddress address = toIpv4Endpoint(from);
     const PoseResult result =
