@@ -121,7 +121,7 @@ class StandInSidecar(http.server.BaseHTTPRequestHandler):
         pass
 
 
-def test_the_sidecar_hears_ready_health_and_shutdown_through_a_session():
+def test_the_sidecar_hears_ready_health_allocate_and_shutdown_through_a_session():
     sidecar_port = free_tcp_port()
     os.environ["AGONES_SDK_HTTP_PORT"] = str(sidecar_port)
     started = time.monotonic()
@@ -139,8 +139,10 @@ def test_the_sidecar_hears_ready_health_and_shutdown_through_a_session():
         threading.Thread(target=sidecar.serve_forever, daemon=True).start()
         server.wait_for_line(r"^agones: ready$")
         until(lambda: sum(path == "/health" for _, path, _ in sidecar.calls) >= 3, "three health calls")
+        posing = time.monotonic()
         senders = PoseSenders(server.port, 1)
         server.wait_for_line(r"^join id=1 ")
+        server.wait_for_line(r"^agones: allocated$")
         senders.stop()
         server.wait_for_line(r"^session over: no client heard for 1 s$")
         assert server.proc.wait(timeout=DEADLINE) == 0
@@ -149,7 +151,10 @@ def test_the_sidecar_hears_ready_health_and_shutdown_through_a_session():
               [(round(t - started, 2), path) for t, path, _ in sidecar.calls])
         paths = [path for _, path, _ in sidecar.calls]
         assert paths[0] == "/ready" and sidecar.calls[0][2] is True
-        assert paths[-1] == "/shutdown" and set(paths[1:-1]) == {"/health"}
+        # Allocated once, after the first pose (players join by address: nothing else allocates it).
+        allocated = paths.index("/allocate")
+        assert paths.count("/allocate") == 1 and sidecar.calls[allocated][0] > posing
+        assert paths[-1] == "/shutdown" and set(paths[1:-1]) == {"/health", "/allocate"}
         healths = [t for t, path, _ in sidecar.calls if path == "/health"]
         assert all(later - earlier >= 1.9 for earlier, later in zip(healths, healths[1:]))
     finally:

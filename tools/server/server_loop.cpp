@@ -199,6 +199,7 @@ ServerFigures serverFigures(const Server& server) {
     figures.tickDurations = server.tickDurations;
     figures.tickPeriod = 1.0 / server.options.rate;
     figures.lastTick = server.lastTick;
+    figures.clientServed = server.lastPose.has_value();
     return figures;
 }
 
