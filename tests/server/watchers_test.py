@@ -1,8 +1,10 @@
-"""brassmoor-server's watchers, end to end: Debian's Prometheus scraping --metrics, and the calls to a
-stand-in for the orchestrator's SDK sidecar (a recorder, not the real sidecar) through a session."""
+"""brassmoor-server's watchers, end to end: Debian's Prometheus scraping --metrics, /healthz beside idle
+connections, and the calls to a stand-in for the orchestrator's SDK sidecar (a recorder, not the real
+sidecar) through a session."""
 import http.server
 import json
 import os
+import re
 import socket
 import subprocess
 import sys
@@ -97,6 +99,38 @@ def test_prometheus_scrapes_the_clients_connected():
                 prometheus.wait(timeout=DEADLINE)
             senders.stop()
             server.close()
+
+
+def test_healthz_answers_in_the_probes_time_beside_twelve_idle_connections():
+    manifest = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "packaging", "kubernetes",
+                            "brassmoor-server.yaml")
+    with open(manifest) as f:
+        probe_timeout = float(re.search(r"^ +timeoutSeconds: (\d+)$", f.read(), re.M)[1])
+    metrics_port = free_tcp_port()
+    server = RunningServer("--metrics", f"127.0.0.1:{metrics_port}")
+    idle = []
+    try:
+        server.wait_for_line(r"^metrics on http://127\.0\.0\.1:%d/" % metrics_port)
+        # Connected and silent, as a scanner or a stalled client leaves them.
+        idle = [socket.create_connection(("127.0.0.1", metrics_port)) for _ in range(12)]
+        asked = time.monotonic()
+        try:
+            with urllib.request.urlopen(f"http://127.0.0.1:{metrics_port}/healthz", timeout=probe_timeout) as answer:
+                status = answer.status
+        except OSError as error:  # the probe's time ran out
+            status = error
+        answered = time.monotonic() - asked
+        print(f"/healthz beside 12 idle connections: {status} after {answered:.3f} s (probe allows {probe_timeout:g})")
+        assert status == 200 and answered < probe_timeout
+        # Every stalled client is let go soon: the server closes its end.
+        for s in idle:
+            s.settimeout(max(0.1, asked + DEADLINE - time.monotonic()))
+            assert s.recv(1) == b""
+        print(f"the 12 idle connections were closed within {time.monotonic() - asked:.3f} s")
+    finally:
+        for s in idle:
+            s.close()
+        server.close()
 
 
 class StandInSidecar(http.server.BaseHTTPRequestHandler):
