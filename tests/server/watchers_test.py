@@ -79,9 +79,11 @@ def test_prometheus_scrapes_the_clients_connected():
 
             def clients_seen():
                 try:
-                    _, body = http_get(f"http://127.0.0.1:{web}/api/v1/query?query=brassmoor_clients")
+                    status, body = http_get(f"http://127.0.0.1:{web}/api/v1/query?query=brassmoor_clients")
                 except OSError:
                     return None
+                if status != 200:  # Prometheus answers 503 until its storage is open
+                    return False
                 result = json.loads(body)["data"]["result"]
                 if result and result[0]["value"][1] == "3":
                     print("Prometheus: brassmoor_clients ->", result)
