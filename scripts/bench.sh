@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds the benchmarks and prints every figure: the per-frame work and the datagrams (no display
-# needed), then the frame cost under a private virtual X server, against a bare clear-and-swap loop
-# and against glretrace replaying traces of the real client (recorded first, with apitrace), and the
-# start-up time.
+# Builds the benchmarks and prints every figure: the per-frame work, the datagrams, what --metrics and
+# each pose cost the server (no display needed), then the frame cost under a private virtual X
+# server, against a bare clear-and-swap loop and against glretrace replaying traces of the real
+# client (recorded first, with apitrace), and the start-up time.
 # Speeds are printed, never asserted. BUILD_DIR picks the build directory (default build/).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,7 +13,7 @@ cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRASSMOOR_B
 # The build's progress goes to a log, shown only when the build fails.
 build_log=$build_dir/bench-build.log
 if ! cmake --build "$build_dir" -j2 --target brassmoor brassmoor_bench_frame_work brassmoor_bench_datagrams brassmoor_bench_metrics \
-  brassmoor_bench_frame >"$build_log" 2>&1; then
+  brassmoor_bench_pose_intake brassmoor_bench_frame >"$build_log" 2>&1; then
   cat "$build_log"
   exit 1
 fi
@@ -28,6 +28,9 @@ echo "== Datagrams and the loopback drain"
 echo
 echo "== What --metrics costs: the tick loop's copy of its figures, one scrape's text"
 "$bench_dir/brassmoor_bench_metrics"
+echo
+echo "== What the server's loop spends on each pose it takes, at 2000 clients"
+"$bench_dir/brassmoor_bench_pose_intake"
 echo
 echo "== Recording the real client's GL calls with apitrace (0, 16 and 204 others)"
 trace_dir=$build_dir/bench/gl-traces

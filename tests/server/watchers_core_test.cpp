@@ -67,5 +67,25 @@ TEST(SidecarSchedule, RetriesEachSecondWithOneLineAndStopsHealthWhileTheLoopIsSt
     EXPECT_EQ(nextSidecarCall(s, {true, true, true}, 9.0), SidecarCall::None);
 }
 
+TEST(SidecarSchedule, AllocatesOnceAfterAClientAndARefusedAllocateNeverStarvesHealth) {
+    SidecarSchedule s;
+    const SidecarWants nobody{true, true, false, false};
+    const SidecarWants played{true, true, false, true};
+    ASSERT_EQ(nextSidecarCall(s, played, 0.0), SidecarCall::Ready);  // ready first, even after a pose
+    sidecarAnswered(s, SidecarCall::Ready, true, "", 0.0);
+    ASSERT_EQ(nextSidecarCall(s, played, 0.0), SidecarCall::Health);
+    sidecarAnswered(s, SidecarCall::Health, true, "", 0.0);
+    EXPECT_EQ(nextSidecarCall(s, nobody, 0.5), SidecarCall::None);
+    ASSERT_EQ(nextSidecarCall(s, played, 0.5), SidecarCall::Allocate);
+    EXPECT_NE(sidecarAnswered(s, SidecarCall::Allocate, false, "answered 500", 0.5), "");
+    EXPECT_EQ(nextSidecarCall(s, played, 1.4), SidecarCall::None);
+    ASSERT_EQ(nextSidecarCall(s, played, 2.0), SidecarCall::Health);        // due, so before the retry
+    EXPECT_EQ(sidecarAnswered(s, SidecarCall::Health, true, "", 2.0), "");  // allocate still fails
+    ASSERT_EQ(nextSidecarCall(s, played, 2.0), SidecarCall::Allocate);
+    EXPECT_EQ(sidecarAnswered(s, SidecarCall::Allocate, false, "answered 500", 2.0), "");
+    EXPECT_EQ(sidecarAnswered(s, SidecarCall::Allocate, true, "", 3.0), "agones: allocated");
+    EXPECT_EQ(nextSidecarCall(s, played, 3.5), SidecarCall::None);  // once only
+}
+
 }  // namespace
 }  // namespace brassmoor

@@ -1,8 +1,10 @@
-"""brassmoor-server's watchers, end to end: Debian's Prometheus scraping --metrics, and the calls to a
-stand-in for the orchestrator's SDK sidecar (a recorder, not the real sidecar) through a session."""
+"""brassmoor-server's watchers, end to end: Debian's Prometheus scraping --metrics, /healthz beside idle
+connections, and the calls to a stand-in for the orchestrator's SDK sidecar (a recorder, not the real
+sidecar) through a session."""
 import http.server
 import json
 import os
+import re
 import socket
 import subprocess
 import sys
@@ -80,8 +82,8 @@ def test_prometheus_scrapes_the_clients_connected():
                     status, body = http_get(f"http://127.0.0.1:{web}/api/v1/query?query=brassmoor_clients")
                 except OSError:
                     return None
-                if status != 200:  # 503 while Prometheus is still starting
-                    return None
+                if status != 200:  # Prometheus answers 503 until its storage is open
+                    return False
                 result = json.loads(body)["data"]["result"]
                 if result and result[0]["value"][1] == "3":
                     print("Prometheus: brassmoor_clients ->", result)
@@ -99,6 +101,38 @@ def test_prometheus_scrapes_the_clients_connected():
                 prometheus.wait(timeout=DEADLINE)
             senders.stop()
             server.close()
+
+
+def test_healthz_answers_in_the_probes_time_beside_twelve_idle_connections():
+    manifest = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "packaging", "kubernetes",
+                            "brassmoor-server.yaml")
+    with open(manifest) as f:
+        probe_timeout = float(re.search(r"^ +timeoutSeconds: (\d+)$", f.read(), re.M)[1])
+    metrics_port = free_tcp_port()
+    server = RunningServer("--metrics", f"127.0.0.1:{metrics_port}")
+    idle = []
+    try:
+        server.wait_for_line(r"^metrics on http://127\.0\.0\.1:%d/" % metrics_port)
+        # Connected and silent, as a scanner or a stalled client leaves them.
+        idle = [socket.create_connection(("127.0.0.1", metrics_port)) for _ in range(12)]
+        asked = time.monotonic()
+        try:
+            with urllib.request.urlopen(f"http://127.0.0.1:{metrics_port}/healthz", timeout=probe_timeout) as answer:
+                status = answer.status
+        except OSError as error:  # the probe's time ran out
+            status = error
+        answered = time.monotonic() - asked
+        print(f"/healthz beside 12 idle connections: {status} after {answered:.3f} s (probe allows {probe_timeout:g})")
+        assert status == 200 and answered < probe_timeout
+        # Every stalled client is let go soon: the server closes its end.
+        for s in idle:
+            s.settimeout(max(0.1, asked + DEADLINE - time.monotonic()))
+            assert s.recv(1) == b""
+        print(f"the 12 idle connections were closed within {time.monotonic() - asked:.3f} s")
+    finally:
+        for s in idle:
+            s.close()
+        server.close()
 
 
 class StandInSidecar(http.server.BaseHTTPRequestHandler):
@@ -123,7 +157,7 @@ class StandInSidecar(http.server.BaseHTTPRequestHandler):
         pass
 
 
-def test_the_sidecar_hears_ready_health_and_shutdown_through_a_session():
+def test_the_sidecar_hears_ready_health_allocate_and_shutdown_through_a_session():
     sidecar_port = free_tcp_port()
     os.environ["AGONES_SDK_HTTP_PORT"] = str(sidecar_port)
     started = time.monotonic()
@@ -141,8 +175,10 @@ def test_the_sidecar_hears_ready_health_and_shutdown_through_a_session():
         threading.Thread(target=sidecar.serve_forever, daemon=True).start()
         server.wait_for_line(r"^agones: ready$")
         until(lambda: sum(path == "/health" for _, path, _ in sidecar.calls) >= 3, "three health calls")
+        posing = time.monotonic()
         senders = PoseSenders(server.port, 1)
         server.wait_for_line(r"^join id=1 ")
+        server.wait_for_line(r"^agones: allocated$")
         senders.stop()
         server.wait_for_line(r"^session over: no client heard for 1 s$")
         assert server.proc.wait(timeout=DEADLINE) == 0
@@ -151,7 +187,10 @@ def test_the_sidecar_hears_ready_health_and_shutdown_through_a_session():
               [(round(t - started, 2), path) for t, path, _ in sidecar.calls])
         paths = [path for _, path, _ in sidecar.calls]
         assert paths[0] == "/ready" and sidecar.calls[0][2] is True
-        assert paths[-1] == "/shutdown" and set(paths[1:-1]) == {"/health"}
+        # Allocated once, after the first pose (players join by address: nothing else allocates it).
+        allocated = paths.index("/allocate")
+        assert paths.count("/allocate") == 1 and sidecar.calls[allocated][0] > posing
+        assert paths[-1] == "/shutdown" and set(paths[1:-1]) == {"/health", "/allocate"}
         healths = [t for t, path, _ in sidecar.calls if path == "/health"]
         assert all(later - earlier >= 1.9 for earlier, later in zip(healths, healths[1:]))
     finally:

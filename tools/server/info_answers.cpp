@@ -11,9 +11,14 @@ QueryAllowance makeQueryAllowance(double now) {
     return QueryAllowance{QueryAnswersPerSecond, now};
 }
 
-QueryOutcome takeInfoQuery(QueryAllowance& allowance, TrafficCounters& counters, std::span<const std::uint8_t> bytes,
-                           double now, const ServerInfo& info, InfoAnswerBytes& answer) {
-    if (bytes.size() < DatagramHeaderSize || !hasDatagramHeader(bytes, InfoQueryType)) return QueryOutcome::NotAQuery;
+bool isInfoQuery(std::span<const std::uint8_t> bytes) {
+    return bytes.size() >= DatagramHeaderSize && hasDatagramHeader(bytes, InfoQueryType);
+}
+
+QueryOutcome takeInfoQuery(QueryAllowance& allowance, TrafficCounters& counters,
+                           std::span<const std::uint8_t> bytes, double now, const ServerInfo& info,
+                           InfoAnswerBytes& answer) {
+    if (!isInfoQuery(bytes)) return QueryOutcome::NotAQuery;
     ++counters.datagramsIn;
     std::uint32_t nonce = 0;
     if (!decodeInfoQuery(bytes, nonce)) {
@@ -22,7 +27,8 @@ QueryOutcome takeInfoQuery(QueryAllowance& allowance, TrafficCounters& counters,
     }
     // A clock that went back (it should not) refills nothing rather than draining the bucket.
     const double elapsed = std::max(0.0, now - allowance.updatedAt);
-    allowance.available = std::min(QueryAnswersPerSecond, allowance.available + elapsed * QueryAnswersPerSecond);
+    allowance.available =
+        std::min(QueryAnswersPerSecond, allowance.available + elapsed * QueryAnswersPerSecond);
     allowance.updatedAt = now;
     if (allowance.available < 1.0) {
         ++counters.queriesRefused;

@@ -31,10 +31,15 @@ enum class QueryOutcome {
     Answered,   // `answer` holds the bytes to send back to the query's source
 };
 
+// True when the datagram claims to be an info query (type 3), whole or not: what decides whether the
+// info of an answer is worth building.
+bool isInfoQuery(std::span<const std::uint8_t> bytes);
+
 // Takes a received datagram that may be a query. For a query it counts the datagram in, and either
 // answers it (filling `answer` with `info` and the query's nonce, the name as far as the query's
 // length leaves room), refuses it or drops it.
-QueryOutcome takeInfoQuery(QueryAllowance& allowance, TrafficCounters& counters, std::span<const std::uint8_t> bytes,
-                           double now, const ServerInfo& info, InfoAnswerBytes& answer);
+QueryOutcome takeInfoQuery(QueryAllowance& allowance, TrafficCounters& counters,
+                           std::span<const std::uint8_t> bytes, double now, const ServerInfo& info,
+                           InfoAnswerBytes& answer);
 
 }  // namespace brassmoor

@@ -14,9 +14,18 @@
 namespace brassmoor {
 namespace {
 
-// Scrapes and probes are rare and short: two threads are plenty, and a stalled client is let go.
-constexpr const char* ServingThreads = "2";
-constexpr const char* RequestTimeoutMilliseconds = "5000";
+// civetweb gives each connection a thread of its own from the moment it is accepted, and a client
+// that connects and sends nothing holds that thread until its request times out; connections beyond
+// the threads queue behind it. Anyone reaching the port can do that (a scanner, a stalled client),
+// and a liveness probe stuck in the queue restarts a healthy game. So the request must come soon
+// after connecting, as a probe's or a scraper's does at once (the wait still covers a lost segment
+// resent at TCP's 200 ms minimum), and one round of such waits frees all the threads: with T threads
+// and a wait W, /healthz answers within W beside fewer than 2T idle connections (15 here), within
+// 2W beside fewer than 3T.
+constexpr const char* ServingThreads = "8";
+constexpr const char* RequestTimeoutMilliseconds = "500";
+// No keep-alive: an open connection between scrapes would hold a thread for nothing.
+constexpr const char* KeepAlive = "no";
 
 bool isGet(mg_connection* connection) {
     const mg_request_info* request = mg_get_request_info(connection);
@@ -71,8 +80,9 @@ bool startMetricsEndpoint(const Ipv4Endpoint& at, FiguresSlot& slot, MetricsEndp
                           std::string& error) {
     mg_init_library(0);
     const std::string listening = formatIpv4Endpoint(at);
-    const char* options[] = {"listening_ports",    listening.c_str(),          "num_threads", ServingThreads,
-                             "request_timeout_ms", RequestTimeoutMilliseconds, nullptr};
+    const char* options[] = {
+        "listening_ports",          listening.c_str(),   "num_threads", ServingThreads, "request_timeout_ms",
+        RequestTimeoutMilliseconds, "enable_keep_alive", KeepAlive,     nullptr};
     mg_callbacks callbacks{};
     callbacks.log_message = noteComplaint;
     mg_init_data init{&callbacks, &endpoint, options};

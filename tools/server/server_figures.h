@@ -33,8 +33,9 @@ struct ServerFigures {
     std::uint64_t ticks = 0;
     std::optional<std::uint64_t> systemDrops;  // the kernel's drops at the socket, where it says
     TickDurations tickDurations;
-    double tickPeriod = 0.0;  // seconds between ticks at the configured rate
-    double lastTick = 0.0;    // monotonic seconds when the last tick ran; the start before the first
+    double tickPeriod = 0.0;    // seconds between ticks at the configured rate
+    double lastTick = 0.0;      // monotonic seconds when the last tick ran; the start before the first
+    bool clientServed = false;  // a pose from a client (not a bot) has been taken
 };
 
 // How late a tick may be before the loop counts as stuck: a second past its due time.

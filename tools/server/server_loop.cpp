@@ -41,7 +41,8 @@ void logLine(const Server& server, const char* format, ...) {
 std::uint32_t drawInstance() {
     // random_device alone may be a fixed sequence on some platforms; the clock makes runs differ.
     std::random_device device;
-    const auto ticks = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    const auto ticks =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     return device() ^ static_cast<std::uint32_t>(ticks) ^ static_cast<std::uint32_t>(ticks >> 32);
 }
 
@@ -49,29 +50,18 @@ std::uint16_t saturatedU16(std::size_t value) {
     return static_cast<std::uint16_t>(std::min<std::size_t>(value, UINT16_MAX));
 }
 
-void takeDatagram(Server& server, std::span<const std::uint8_t> bytes, const sockaddr_in& from, double now) {
-    captureReceived(server.capture, server.local, toIpv4Endpoint(from), bytes);
-    server.counters.bytesIn += bytes.size();
+void answerInfoQuery(Server& server, std::span<const std::uint8_t> bytes, const sockaddr_in& from,
+                     double now) {
     InfoAnswerBytes answer;
-    const QueryOutcome query =
-        takeInfoQuery(server.queryAllowance, server.counters, bytes, now, currentServerInfo(server), answer);
-    if (query == QueryOutcome::Answered) {
-        if (sendDatagram(server.socket, answer.bytes.data(), static_cast<int>(answer.size), from) < 0) {
-            ++server.counters.sendFailures;
-        } else {
-            server.counters.bytesOut += answer.size;
-            captureSent(server.capture, server.local, toIpv4Endpoint(from), answer.view());
-        }
+    if (takeInfoQuery(server.queryAllowance, server.counters, bytes, now, currentServerInfo(server),
+                      answer) != QueryOutcome::Answered) {
+        return;
     }
-    if (query != QueryOutcome::NotAQuery) return;
-
-    const ClientAddress address = toIpv4Endpoint(from);
-    const PoseResult result = acceptDatagram(server.registry, server.ids, server.counters, address, bytes, now);
-    // Refusals are not logged one by one: a flood of them would flood the log. The status line
-    // counts them.
-    if (result.outcome == PoseOutcome::Joined || result.outcome == PoseOutcome::Updated) server.lastPose = now;
-    if (result.outcome == PoseOutcome::Joined) {
-        logLine(server, "join id=%u from %s\n", result.clientId, formatIpv4Endpoint(address).c_str());
+    if (sendDatagram(server.socket, answer.bytes.data(), static_cast<int>(answer.size), from) < 0) {
+        ++server.counters.sendFailures;
+    } else {
+        server.counters.bytesOut += answer.size;
+        captureSent(server.capture, server.local, toIpv4Endpoint(from), answer.view());
     }
 }
 
@@ -82,8 +72,10 @@ void receiveWaiting(Server& server) {
         if (receiveBatch(server.socket, batch) <= 0) return;
         const double now = monotonicSeconds();
         for (std::size_t i = 0; i < batch.count; ++i) {
-            takeDatagram(server, std::span<const std::uint8_t>(batch.slot(i), static_cast<std::size_t>(batch.lengths[i])),
-                         batch.addresses[i], now);
+            takeDatagram(
+                server,
+                std::span<const std::uint8_t>(batch.slot(i), static_cast<std::size_t>(batch.lengths[i])),
+                batch.addresses[i], now);
         }
         taken += batch.count;
         if (batch.count < DatagramBatchCapacity) return;  // the queue is empty: spare the call that says so
@@ -101,8 +93,9 @@ void sendQueuedSnapshots(Server& server) {
     if (server.capture != nullptr) {
         for (std::size_t i = 0; i < batch.count; ++i) {
             if (batch.refused[i]) continue;
-            captureSent(server.capture, server.local, toIpv4Endpoint(batch.addresses[i]),
-                        std::span<const std::uint8_t>(batch.slot(i), static_cast<std::size_t>(batch.lengths[i])));
+            captureSent(
+                server.capture, server.local, toIpv4Endpoint(batch.addresses[i]),
+                std::span<const std::uint8_t>(batch.slot(i), static_cast<std::size_t>(batch.lengths[i])));
         }
     }
     batch.count = 0;
@@ -112,7 +105,8 @@ void readSystemDrops(Server& server) {
     const std::optional<std::uint32_t> reading = systemDropCount(server.socket);
     if (!reading) return;
     // Unsigned arithmetic carries the count across the system's wrap at 2^32.
-    server.systemDrops = server.systemDrops.value_or(0) + static_cast<std::uint32_t>(*reading - server.lastDropReading);
+    server.systemDrops =
+        server.systemDrops.value_or(0) + static_cast<std::uint32_t>(*reading - server.lastDropReading);
     server.lastDropReading = *reading;
 }
 
@@ -157,8 +151,10 @@ void logStatus(Server& server) {
             "refused=%llu withheld=%llu queries=%llu queries-refused=%llu tick-p50-ms=%.3f tick-p99-ms=%.3f "
             "tick-max-ms=%.3f kernel-drops=%s\n",
             clients + bots, clients, bots, static_cast<unsigned long long>(counters.datagramsIn),
-            static_cast<unsigned long long>(counters.datagramsOut), static_cast<unsigned long long>(counters.dropped),
-            static_cast<unsigned long long>(counters.sendFailures), static_cast<unsigned long long>(counters.refused),
+            static_cast<unsigned long long>(counters.datagramsOut),
+            static_cast<unsigned long long>(counters.dropped),
+            static_cast<unsigned long long>(counters.sendFailures),
+            static_cast<unsigned long long>(counters.refused),
             static_cast<unsigned long long>(counters.withheld),
             static_cast<unsigned long long>(counters.queriesAnswered),
             static_cast<unsigned long long>(counters.queriesRefused),
@@ -169,6 +165,28 @@ void logStatus(Server& server) {
 }
 
 }  // namespace
+
+void takeDatagram(Server& server, std::span<const std::uint8_t> bytes, const sockaddr_in& from, double now) {
+    captureReceived(server.capture, server.local, toIpv4Endpoint(from), bytes);
+    server.counters.bytesIn += bytes.size();
+    // The info's name is a std::string that a pod's long host name makes allocate: it is built for
+    // queries alone, so that a pose costs no allocation.
+    if (isInfoQuery(bytes)) {
+        answerInfoQuery(server, bytes, from, now);
+        return;
+    }
+
+    const ClientAddress address = toIpv4Endpoint(from);
+    const PoseResult result =
+        acceptDatagram(server.registry, server.ids, server.counters, address, bytes, now);
+    // Refusals are not logged one by one: a flood of them would flood the log. The status line
+    // counts them.
+    if (result.outcome == PoseOutcome::Joined || result.outcome == PoseOutcome::Updated)
+        server.lastPose = now;
+    if (result.outcome == PoseOutcome::Joined) {
+        logLine(server, "join id=%u from %s\n", result.clientId, formatIpv4Endpoint(address).c_str());
+    }
+}
 
 ServerFigures serverFigures(const Server& server) {
     ServerFigures figures;
@@ -181,6 +199,7 @@ ServerFigures serverFigures(const Server& server) {
     figures.tickDurations = server.tickDurations;
     figures.tickPeriod = 1.0 / server.options.rate;
     figures.lastTick = server.lastTick;
+    figures.clientServed = server.lastPose.has_value();
     return figures;
 }
 
@@ -240,9 +259,9 @@ bool openServer(const ServerOptions& options, std::FILE* log, Server& server, st
     logLine(server,
             "listening on %s:%u rate=%g bots=%u timeout=%g seed=%llu max-clients=%zu max-entries=%zu "
             "receive-buffer=%s name=%s\n",
-            options.bindAddress.c_str(), unsigned{options.port}, options.rate, options.bots, options.timeoutSeconds,
-            static_cast<unsigned long long>(options.seed), options.maxClients, options.maxEntries,
-            receiveBuffer.c_str(), server.options.name.c_str());
+            options.bindAddress.c_str(), unsigned{options.port}, options.rate, options.bots,
+            options.timeoutSeconds, static_cast<unsigned long long>(options.seed), options.maxClients,
+            options.maxEntries, receiveBuffer.c_str(), server.options.name.c_str());
 
     const double start = monotonicSeconds();
     server.lastBotStep = start;
@@ -275,9 +294,12 @@ bool serveOnce(Server& server, int maxWaitMilliseconds) {
 
     const double wait = std::min(server.nextTick, server.nextStatus) - monotonicSeconds();
     const int waitMilliseconds =
-        wait <= 0.0 ? 0 : static_cast<int>(std::min(std::ceil(wait * 1000.0), static_cast<double>(maxWaitMilliseconds)));
+        wait <= 0.0
+            ? 0
+            : static_cast<int>(std::min(std::ceil(wait * 1000.0), static_cast<double>(maxWaitMilliseconds)));
     bool readable[1] = {false};
-    const int ready = waitForDatagrams(std::span<const SocketHandle>(&server.socket, 1), waitMilliseconds, readable);
+    const int ready =
+        waitForDatagrams(std::span<const SocketHandle>(&server.socket, 1), waitMilliseconds, readable);
     if (ready > 0) {
         receiveWaiting(server);
         const double untilDue = std::min(server.nextTick, server.nextStatus) - monotonicSeconds();

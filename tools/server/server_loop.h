@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -30,10 +31,10 @@ inline constexpr int MaxServerWaitMilliseconds = 200;
 
 struct Server {
     ServerOptions options;
-    std::FILE* log = nullptr;  // where the listening, join, leave and status lines go; null: nowhere
+    std::FILE* log = nullptr;        // where the listening, join, leave and status lines go; null: nowhere
     CaptureFile* capture = nullptr;  // where every datagram received and sent is written; null: nowhere
     SocketHandle socket = InvalidSocketHandle;
-    Ipv4Endpoint local;  // the address and port the socket is bound to
+    Ipv4Endpoint local;                     // the address and port the socket is bound to
     std::optional<int> receiveBufferBytes;  // the receive queue the system granted, when it says
     IdSource ids;
     BotWorld bots;
@@ -47,7 +48,7 @@ struct Server {
     DurationHistogram tickTimes;  // since the last status line
     TickDurations tickDurations;  // since the start, for the metrics
     std::uint64_t ticks = 0;
-    double lastTick = 0.0;  // monotonic seconds when the last tick ran (the start, before the first)
+    double lastTick = 0.0;           // monotonic seconds when the last tick ran (the start, before the first)
     std::optional<double> lastPose;  // when a client's pose last came, once one has
     // Datagrams the system dropped on the socket since it opened, where it says; its own count
     // wraps at 2^32, so it is read every tick and the steps added up here.
@@ -64,9 +65,12 @@ bool openServer(const ServerOptions& options, std::FILE* log, Server& server, st
 
 // One wake-up: ticks and logs the status when they are due, then waits for datagrams until the next
 // is due (at most `maxWaitMilliseconds`), reads what came, and pauses a millisecond (never past a
-// tick or the wait) so that the next wake-up reads many datagrams at once. False when waiting failed; it would
-// fail again at once, so the caller should close the server.
+// tick or the wait) so that the next wake-up reads many datagrams at once. False when waiting failed; it
+// would fail again at once, so the caller should close the server.
 bool serveOnce(Server& server, int maxWaitMilliseconds = MaxServerWaitMilliseconds);
+
+// Takes one received datagram: answers an info query from `from`, or hands a pose to the registry.
+void takeDatagram(Server& server, std::span<const std::uint8_t> bytes, const sockaddr_in& from, double now);
 
 // Logs the status line, closes the socket and stops the sockets library.
 void closeServer(Server& server);

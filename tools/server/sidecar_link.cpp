@@ -14,23 +14,29 @@ namespace {
 // How often the thread looks at the published figures: well inside a second's retry.
 constexpr auto PollInterval = std::chrono::milliseconds(50);
 
+// Makes the sidecar's call that is due now, if one is; true when it made one.
+bool callSidecarIfDue(SidecarLink& link, SidecarSchedule& schedule, const PublishedFigures& published,
+                      std::FILE* log) {
+    const double now = monotonicSeconds();
+    const SidecarWants wants{published.figures.ticks > 0, ticksOnTime(published.figures, now),
+                             published.sessionOver, published.figures.clientServed};
+    const SidecarCall call = nextSidecarCall(schedule, wants, now);
+    if (call == SidecarCall::None) return false;
+    std::string failure;
+    const bool ok = postToSidecar(link.port, sidecarPath(call), failure);
+    const std::string line = sidecarAnswered(schedule, call, ok, failure, monotonicSeconds());
+    if (!line.empty() && log != nullptr) std::fprintf(log, "%s\n", line.c_str());
+    if (schedule.shutdownDone) link.shutdownDone.store(true);
+    return true;
+}
+
+// Each kind of call keeps its own schedule and is asked in turn; the thread sleeps when none is due.
 void talk(SidecarLink& link, FiguresSlot& slot, std::FILE* log) {
-    SidecarSchedule schedule;
+    SidecarSchedule sidecar;
     while (!link.stop.load()) {
-        const double now = monotonicSeconds();
         const PublishedFigures published = readFigures(slot);
-        const SidecarWants wants{published.figures.ticks > 0, ticksOnTime(published.figures, now),
-                                 published.sessionOver};
-        const SidecarCall call = nextSidecarCall(schedule, wants, now);
-        if (call == SidecarCall::None) {
-            std::this_thread::sleep_for(PollInterval);
-            continue;
-        }
-        std::string failure;
-        const bool ok = postToSidecar(link.port, sidecarPath(call), failure);
-        const std::string line = sidecarAnswered(schedule, call, ok, failure, monotonicSeconds());
-        if (!line.empty() && log != nullptr) std::fprintf(log, "%s\n", line.c_str());
-        if (schedule.shutdownDone) link.shutdownDone.store(true);
+        const bool called = callSidecarIfDue(link, sidecar, published, log);
+        if (!called) std::this_thread::sleep_for(PollInterval);
     }
 }
 

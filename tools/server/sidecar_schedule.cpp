@@ -7,6 +7,8 @@ const char* sidecarPath(SidecarCall call) {
     switch (call) {
         case SidecarCall::Ready:
             return "/ready";
+        case SidecarCall::Allocate:
+            return "/allocate";
         case SidecarCall::Health:
             return "/health";
         case SidecarCall::Shutdown:
@@ -22,33 +24,40 @@ SidecarCall nextSidecarCall(const SidecarSchedule& schedule, const SidecarWants&
     if (wants.sessionOver) return SidecarCall::Shutdown;
     if (!wants.serving) return SidecarCall::None;
     if (!schedule.readyDone) return SidecarCall::Ready;
-    // A stuck loop stops the health calls, so the orchestrator marks the game unhealthy.
+    // A stuck loop stops the health calls, so the orchestrator marks the game unhealthy. Health goes
+    // first when due, so that an allocate the sidecar keeps refusing cannot starve it.
     if (wants.ticksOnTime && now >= schedule.nextHealth) return SidecarCall::Health;
+    // Players join by address, so nothing else allocates the game; an allocated one is not deleted
+    // on a scale-down or an update.
+    if (wants.clientServed && !schedule.allocateDone) return SidecarCall::Allocate;
     return SidecarCall::None;
 }
 
 std::string sidecarAnswered(SidecarSchedule& schedule, SidecarCall call, bool ok, const std::string& failure,
                             double now) {
-    const SidecarLinkState before = schedule.link;
     if (!ok) {
-        schedule.link = SidecarLinkState::Silent;
         schedule.nextTry = now + SidecarRetrySeconds;
-        if (before == SidecarLinkState::Silent) return {};
+        if (schedule.failing != SidecarCall::None) return {};
+        schedule.failing = call;
         return std::string("agones: the sidecar does not take ") + sidecarPath(call) + " (" + failure +
                "); trying again each second";
     }
-    schedule.link = SidecarLinkState::Answering;
+    const bool recovered = schedule.failing == call;
+    if (recovered) schedule.failing = SidecarCall::None;
     switch (call) {
         case SidecarCall::Ready:
             schedule.readyDone = true;
             schedule.nextHealth = now;  // the first health call follows at once, then every 2 s
             return "agones: ready";
+        case SidecarCall::Allocate:
+            schedule.allocateDone = true;
+            return "agones: allocated";
         case SidecarCall::Shutdown:
             schedule.shutdownDone = true;
             return "agones: shutdown";
         case SidecarCall::Health:
             schedule.nextHealth = now + SidecarHealthSeconds;
-            return before == SidecarLinkState::Silent ? "agones: the sidecar answers again" : "";
+            return recovered ? "agones: the sidecar answers again" : "";
         case SidecarCall::None:
             break;
     }
