@@ -1,0 +1,142 @@
+// HTTP requests through Debian's libcurl: its own TLS with the system's certificates, no signals
+// (threads), no redirects, no protocol but HTTP and HTTPS.
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+#include <string_view>
+
+#include "http_client.h"
+#include "program_entry.h"
+
+namespace brassmoor {
+
+namespace {
+
+struct Reading {
+    HttpResponse* response;
+    std::size_t limit;
+    bool tooLong = false;
+};
+
+std::size_t takeBody(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* reading = static_cast<Reading*>(user);
+    const std::size_t bytes = size * count;
+    if (reading->response->body.size() + bytes > reading->limit) {
+        reading->tooLong = true;
+        return 0;  // ends the transfer
+    }
+    reading->response->body.append(data, bytes);
+    return bytes;
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+        text.remove_prefix(1);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::size_t takeHeader(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* reading = static_cast<Reading*>(user);
+    const std::string_view line(data, size * count);
+    constexpr std::string_view Name = "etag:";
+    const auto sameLetter = [](char wanted, char got) {
+        return wanted == std::tolower(static_cast<unsigned char>(got));
+    };
+    // Bounded like the body: an ETag is a short token.
+    if (line.size() > Name.size() && line.size() < 512 &&
+        std::equal(Name.begin(), Name.end(), line.begin(), sameLetter)) {
+        reading->response->etag = std::string(trimmed(line.substr(Name.size())));
+    }
+    return size * count;
+}
+
+struct CurlDeleter {
+    void operator()(CURL* handle) const {
+        curl_easy_cleanup(handle);
+    }
+};
+struct HeaderListDeleter {
+    void operator()(curl_slist* list) const {
+        curl_slist_free_all(list);
+    }
+};
+
+std::string userAgent() {
+    return "brassmoor/" + formatVersion(projectVersion());
+}
+
+}  // namespace
+
+bool startHttpClient(std::string& error) {
+    const CURLcode result = curl_global_init(CURL_GLOBAL_DEFAULT);
+    if (result != CURLE_OK) {
+        error = std::string("cannot start libcurl: ") + curl_easy_strerror(result);
+        return false;
+    }
+    return true;
+}
+
+void stopHttpClient() {
+    curl_global_cleanup();
+}
+
+HttpResponse sendHttpRequest(const HttpRequest& request) {
+    HttpResponse response;
+    const std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+    if (!curl) {
+        response.error = "cannot make a libcurl handle";
+        return response;
+    }
+    CURL* handle = curl.get();
+    Reading reading{&response, request.maxBodyBytes};
+    std::unique_ptr<curl_slist, HeaderListDeleter> headers;
+    auto addHeader = [&](const std::string& header) {
+        headers.reset(curl_slist_append(headers.release(), header.c_str()));
+    };
+    const std::string agent = userAgent();
+    curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_IPRESOLVE, CURL_IPRESOLVE_V4);
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeoutMilliseconds));
+    curl_easy_setopt(handle, CURLOPT_USERAGENT, agent.c_str());
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, takeBody);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &reading);
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, takeHeader);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &reading);
+    curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+    if (request.method == "POST" || !request.body.empty()) {
+        curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.body.c_str());
+        curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE, static_cast<long>(request.body.size()));
+        addHeader("Content-Type: " + request.contentType);
+    }
+    if (!request.ifNoneMatch.empty()) addHeader("If-None-Match: " + request.ifNoneMatch);
+    addHeader("Expect:");  // no 100-continue round trip for a small body
+    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
+    char detail[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, detail);
+
+    const CURLcode result = curl_easy_perform(handle);
+    if (reading.tooLong) {
+        response.error = "the answer is longer than " + std::to_string(request.maxBodyBytes) + " bytes";
+        response.body.clear();
+        return response;
+    }
+    if (result != CURLE_OK) {
+        response.error = detail[0] != '\0' ? detail : curl_easy_strerror(result);
+        response.body.clear();
+        return response;
+    }
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    response.status = static_cast<int>(status);
+    response.answered = true;
+    return response;
+}
+
+}  // namespace brassmoor

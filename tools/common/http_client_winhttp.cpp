@@ -1,0 +1,151 @@
+// HTTP requests through Windows' own WinHTTP: the system's TLS and certificate store, no redirects.
+#include <windows.h>
+#include <winhttp.h>
+
+#include <memory>
+#include <vector>
+
+#include "http_client.h"
+#include "program_entry.h"
+
+namespace brassmoor {
+
+namespace {
+
+std::wstring wide(const std::string& text) {
+    if (text.empty()) return {};
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring result(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), length);
+    return result;
+}
+
+std::string narrow(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string result(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), length,
+                        nullptr, nullptr);
+    return result;
+}
+
+std::string failure(const char* step) {
+    const DWORD code = GetLastError();
+    if (code == ERROR_WINHTTP_TIMEOUT) return std::string(step) + ": timed out";
+    if (code == ERROR_WINHTTP_CANNOT_CONNECT) return std::string(step) + ": cannot connect";
+    if (code == ERROR_WINHTTP_NAME_NOT_RESOLVED) return std::string(step) + ": the name does not resolve";
+    if (code == ERROR_WINHTTP_SECURE_FAILURE || code == ERROR_WINHTTP_SECURE_CHANNEL_ERROR) {
+        return std::string(step) + ": the certificate or TLS failed (WinHTTP error " + std::to_string(code) +
+               ")";
+    }
+    return std::string(step) + ": WinHTTP error " + std::to_string(code);
+}
+
+struct HandleCloser {
+    void operator()(void* handle) const {
+        WinHttpCloseHandle(handle);
+    }
+};
+using Handle = std::unique_ptr<void, HandleCloser>;
+
+}  // namespace
+
+bool startHttpClient(std::string&) {
+    return true;
+}
+void stopHttpClient() {}
+
+HttpResponse sendHttpRequest(const HttpRequest& request) {
+    HttpResponse response;
+    const std::wstring url = wide(request.url);
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    parts.dwUrlPathLength = static_cast<DWORD>(-1);
+    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts) ||
+        (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)) {
+        response.error = "not an http:// or https:// URL";
+        return response;
+    }
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
+    path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    if (path.empty()) path = L"/";
+
+    const std::wstring agent = wide("brassmoor/" + formatVersion(projectVersion()));
+    const Handle session(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                     WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session) {
+        response.error = failure("cannot start WinHTTP");
+        return response;
+    }
+    const int limit = request.timeoutMilliseconds;
+    WinHttpSetTimeouts(session.get(), limit, limit, limit, limit);
+    DWORD noRedirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    WinHttpSetOption(session.get(), WINHTTP_OPTION_REDIRECT_POLICY, &noRedirects, sizeof noRedirects);
+    const Handle connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
+    if (!connection) {
+        response.error = failure("cannot connect");
+        return response;
+    }
+    const std::wstring method = wide(request.method);
+    const Handle exchange(WinHttpOpenRequest(
+        connection.get(), method.c_str(), path.c_str(), nullptr, WINHTTP_NO_REFERER,
+        WINHTTP_DEFAULT_ACCEPT_TYPES, parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
+    if (!exchange) {
+        response.error = failure("cannot make the request");
+        return response;
+    }
+    std::wstring headers;
+    if (!request.body.empty()) headers += L"Content-Type: " + wide(request.contentType) + L"\r\n";
+    if (!request.ifNoneMatch.empty()) headers += L"If-None-Match: " + wide(request.ifNoneMatch) + L"\r\n";
+    const bool sent = WinHttpSendRequest(
+        exchange.get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+        headers.empty() ? 0 : static_cast<DWORD>(-1L), const_cast<char*>(request.body.data()),
+        static_cast<DWORD>(request.body.size()), static_cast<DWORD>(request.body.size()), 0);
+    if (!sent || !WinHttpReceiveResponse(exchange.get(), nullptr)) {
+        response.error = failure("no answer");
+        return response;
+    }
+    DWORD status = 0;
+    DWORD statusSize = sizeof status;
+    WinHttpQueryHeaders(exchange.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
+    wchar_t etag[256];
+    DWORD etagSize = sizeof etag;
+    if (WinHttpQueryHeaders(exchange.get(), WINHTTP_QUERY_ETAG, WINHTTP_HEADER_NAME_BY_INDEX, etag, &etagSize,
+                            WINHTTP_NO_HEADER_INDEX)) {
+        response.etag = narrow(std::wstring(etag, etagSize / sizeof(wchar_t)));
+    }
+    // WinHTTP bounds each step; the whole exchange is bounded here, so a server that drips never holds on.
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(limit);
+    std::vector<char> buffer(16 * 1024);
+    while (true) {
+        if (GetTickCount64() > deadline) {
+            response.error = "timed out after " + std::to_string(limit / 1000) + " s";
+            response.body.clear();
+            return response;
+        }
+        DWORD got = 0;
+        if (!WinHttpReadData(exchange.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got)) {
+            response.error = failure("the answer broke off");
+            response.body.clear();
+            return response;
+        }
+        if (got == 0) break;
+        if (response.body.size() + got > request.maxBodyBytes) {
+            response.error = "the answer is longer than " + std::to_string(request.maxBodyBytes) + " bytes";
+            response.body.clear();
+            return response;
+        }
+        response.body.append(buffer.data(), got);
+    }
+    response.status = static_cast<int>(status);
+    response.answered = true;
+    return response;
+}
+
+}  // namespace brassmoor
