@@ -6,7 +6,6 @@
 #include <cstdio>
 
 #include "ipv4_endpoint.h"
-#include "launcher_options.h"
 #include "played_game.h"
 #include "remembered_addresses.h"
 

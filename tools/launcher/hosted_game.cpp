@@ -2,6 +2,8 @@
 // after each tick for the owner's thread.
 #include "hosted_game.h"
 
+#include <functional>
+
 #include "local_networks.h"
 #include "socket_address.h"
 
