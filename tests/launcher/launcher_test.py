@@ -256,8 +256,7 @@ def test_a_port_taken_by_something_else_is_one_line_logged_and_shown_on_the_desk
         assert launcher.wait() == 1
     finally:
         squatter.close()
-    why = ("cannot start a practice game: UDP port 40123 on 127.0.0.1 is taken by a program that does not answer "
-           "as a Brassmoor server")
+    why = "cannot start a practice game on UDP port 40123 (cannot listen on 127.0.0.1:40123: "
     assert len(launcher.stderr().splitlines()) == 1 and launcher.stderr().startswith("brassmoor-play: " + why)
     assert why in (tmp_path / "brassmoor" / "brassmoor-play.log").read_text()
     assert [title for title in xserver.window_titles() if "others:" in title] == []
@@ -347,6 +346,25 @@ def test_a_hosted_lan_game_is_found_by_broadcast_from_another_machine(lan, xserv
     hosting.proc.send_signal(signal.SIGINT)
     assert hosting.wait() == 0
     assert udp_sockets_on_game_port(host) == []
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason="making network namespaces needs root")
+def test_a_window_opened_before_its_network_came_up_finds_the_lan_game_once_it_has(lan, xserver, started, tmp_path):
+    host, player = lan
+    device = "bmp" + str(os.getpid())
+    ip("-n", player, "addr", "flush", "dev", device)
+    env = dict(game_env(xserver.name), XDG_CONFIG_HOME=str(tmp_path / "c"), XDG_STATE_HOME=str(tmp_path / "s"))
+    launcher = started(["ip", "netns", "exec", player, LAUNCHER], env)
+    # Once its search's socket is open, targets worked out once would be this computer's alone.
+    udp = ["ip", "netns", "exec", player, "cat", "/proc/net/udp"]
+    wait_for(lambda: len(subprocess.run(udp, capture_output=True, text=True).stdout.splitlines()) > 1,
+             timeout=DEADLINE, what="its search")
+    ip("-n", player, "addr", "add", "10.231.7.2/24", "broadcast", "10.231.7.255", "dev", device)
+    started(["ip", "netns", "exec", host, SERVER, "--bots", "1", "--name", "Late"])
+    wait_for(lambda: re.search(r"^found 10\.231\.7\.1  .* name=Late$", launcher.stdout(), re.M), timeout=DEADLINE,
+             what="the LAN game found by broadcast")
+    launcher.proc.send_signal(signal.SIGTERM)
+    assert launcher.wait() == 0
 
 
 # Every helper program starts the same way.

@@ -7,6 +7,9 @@
 
 namespace brassmoor {
 
+// 127.0.0.1 in host byte order: this computer.
+inline constexpr std::uint32_t Loopback = 0x7F000001;
+
 // Both numbers in host byte order.
 struct Ipv4Endpoint {
     std::uint32_t address = 0;

@@ -9,8 +9,6 @@ namespace brassmoor {
 
 namespace {
 
-constexpr std::uint32_t Loopback = 0x7F000001;
-
 std::uint32_t versionKey(const ServerInfo& info) {
     return (std::uint32_t(info.versionMajor) << 16) | (std::uint32_t(info.versionMinor) << 8) | info.versionPatch;
 }

@@ -27,9 +27,11 @@ constexpr int WindowHeight = 460;
 constexpr float FontPixels = 17.0f;
 // Fonts tried in turn for the list (ImGui's own small font when none is there).
 constexpr std::array<const char*, 3> FontFiles{"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
-                                               "C:\\Windows\\Fonts\\segoeui.ttf", "C:\\Windows\\Fonts\\arial.ttf"};
+                                               "C:\\Windows\\Fonts\\segoeui.ttf",
+                                               "C:\\Windows\\Fonts\\arial.ttf"};
 // With nothing to draw, a frame is drawn this often; between frames the window wakes every slice to
-// take answers (timed to the slice) and serve a game hosted here, and draws at once on any input.
+// take answers (timed to the slice), and draws at once on any input. A game hosted here is served on
+// a thread of its own.
 constexpr double IdleFrameSeconds = 0.25;
 constexpr double SliceSeconds = 0.004;
 // How long the window, back after a game, keeps asking for the keyboard: the game's window may still
@@ -49,20 +51,36 @@ struct WindowState {
     // two frames, which ImGui's own key state would miss.
     std::vector<int> keysPressed;
     std::vector<int> pressedHere;  // Enter and Escape pressed in this window and not yet released
-    double refocusUntil = 0.0;  // after a game, the window asks for the keyboard until it has it
-    bool inputSeen = false;     // input came since the last frame: draw now
+    double refocusUntil = 0.0;     // after a game, the window asks for the keyboard until it has it
+    bool inputSeen = false;        // input came since the last frame: draw now
 };
 
-WindowState* stateOf(GLFWwindow* window) { return static_cast<WindowState*>(glfwGetWindowUserPointer(window)); }
+WindowState* stateOf(GLFWwindow* window) {
+    return static_cast<WindowState*>(glfwGetWindowUserPointer(window));
+}
 
 // Input ImGui takes through its own callbacks (which call these first) or polls: a reason to draw.
-void noteCursor(GLFWwindow* window, double, double) { stateOf(window)->inputSeen = true; }
-void noteButton(GLFWwindow* window, int, int, int) { stateOf(window)->inputSeen = true; }
-void noteScroll(GLFWwindow* window, double, double) { stateOf(window)->inputSeen = true; }
-void noteChar(GLFWwindow* window, unsigned int) { stateOf(window)->inputSeen = true; }
-void noteFocus(GLFWwindow* window, int) { stateOf(window)->inputSeen = true; }
-void noteResize(GLFWwindow* window, int, int) { stateOf(window)->inputSeen = true; }
-void noteRefresh(GLFWwindow* window) { stateOf(window)->inputSeen = true; }
+void noteCursor(GLFWwindow* window, double, double) {
+    stateOf(window)->inputSeen = true;
+}
+void noteButton(GLFWwindow* window, int, int, int) {
+    stateOf(window)->inputSeen = true;
+}
+void noteScroll(GLFWwindow* window, double, double) {
+    stateOf(window)->inputSeen = true;
+}
+void noteChar(GLFWwindow* window, unsigned int) {
+    stateOf(window)->inputSeen = true;
+}
+void noteFocus(GLFWwindow* window, int) {
+    stateOf(window)->inputSeen = true;
+}
+void noteResize(GLFWwindow* window, int, int) {
+    stateOf(window)->inputSeen = true;
+}
+void noteRefresh(GLFWwindow* window) {
+    stateOf(window)->inputSeen = true;
+}
 
 // Chained after ImGui's own key handling (it calls the callback installed before it). The arrows act
 // as they are pressed and repeat; Enter and Escape act when a press seen here is released without
@@ -103,25 +121,28 @@ void loadFont() {
     io.Fonts->AddFontDefault();
 }
 
-void drawTable(BrowserSession& session, WindowState& state, float height) {
-    BrowserModel& model = session.model;
-    const ImGuiTableFlags flags = ImGuiTableFlags_Sortable | ImGuiTableFlags_RowBg | ImGuiTableFlags_BordersOuter |
-                                  ImGuiTableFlags_BordersInnerV | ImGuiTableFlags_ScrollY |
-                                  ImGuiTableFlags_SizingFixedFit;
+void drawTable(BrowserSession& session, const BrowserView& view, WindowState& state, float height) {
+    const BrowserModel& model = view.list;
+    const ImGuiTableFlags flags = ImGuiTableFlags_Sortable | ImGuiTableFlags_RowBg |
+                                  ImGuiTableFlags_BordersOuter | ImGuiTableFlags_BordersInnerV |
+                                  ImGuiTableFlags_ScrollY | ImGuiTableFlags_SizingFixedFit;
     if (!ImGui::BeginTable("games", 4, flags, ImVec2(0.0f, height))) return;
     ImGui::TableSetupScrollFreeze(0, 1);
     ImGui::TableSetupColumn("Name", ImGuiTableColumnFlags_WidthStretch, 0.0f, int(BrowserColumn::Name));
-    ImGui::TableSetupColumn("Players", ImGuiTableColumnFlags_DefaultSort | ImGuiTableColumnFlags_PreferSortDescending |
-                                           ImGuiTableColumnFlags_WidthFixed, 100.0f, int(BrowserColumn::Players));
+    ImGui::TableSetupColumn("Players",
+                            ImGuiTableColumnFlags_DefaultSort | ImGuiTableColumnFlags_PreferSortDescending |
+                                ImGuiTableColumnFlags_WidthFixed,
+                            100.0f, int(BrowserColumn::Players));
     ImGui::TableSetupColumn("Ping", ImGuiTableColumnFlags_WidthFixed, 80.0f, int(BrowserColumn::Ping));
-    ImGui::TableSetupColumn("Version", ImGuiTableColumnFlags_PreferSortDescending | ImGuiTableColumnFlags_WidthFixed,
+    ImGui::TableSetupColumn("Version",
+                            ImGuiTableColumnFlags_PreferSortDescending | ImGuiTableColumnFlags_WidthFixed,
                             80.0f, int(BrowserColumn::Version));
     ImGui::TableHeadersRow();
     // Sorted on a header click (and on the first frame) only; rows coming and going sort themselves.
     if (ImGuiTableSortSpecs* specs = ImGui::TableGetSortSpecs(); specs != nullptr && specs->SpecsDirty) {
         if (specs->SpecsCount > 0) {
-            sortRows(model, BrowserColumn(specs->Specs[0].ColumnUserID),
-                     specs->Specs[0].SortDirection == ImGuiSortDirection_Descending);
+            sortGames(session, BrowserColumn(specs->Specs[0].ColumnUserID),
+                      specs->Specs[0].SortDirection == ImGuiSortDirection_Descending);
         }
         specs->SpecsDirty = false;
     }
@@ -137,7 +158,7 @@ void drawTable(BrowserSession& session, WindowState& state, float height) {
         const std::string id = "##" + std::to_string(row.info.instance);
         if (ImGui::Selectable(id.c_str(), selected,
                               ImGuiSelectableFlags_SpanAllColumns | ImGuiSelectableFlags_AllowDoubleClick)) {
-            selectRow(model, row.info.instance);
+            selectGame(session, row.info.instance);
             if (ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left)) join = row.info.instance;
         }
         const bool hovered = ImGui::IsItemHovered();
@@ -170,6 +191,7 @@ void drawTable(BrowserSession& session, WindowState& state, float height) {
 
 // Draws one frame of the window's contents; false when the player asked to close.
 bool drawFrame(BrowserSession& session, WindowState& state) {
+    const BrowserView view = browserView(session);
     const ImGuiIO& io = ImGui::GetIO();
     ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f));
     ImGui::SetNextWindowSize(io.DisplaySize);
@@ -178,17 +200,18 @@ bool drawFrame(BrowserSession& session, WindowState& state) {
                      ImGuiWindowFlags_NoBringToFrontOnFocus);
     ImGui::TextUnformatted("Games on this computer and the local networks");
     ImGui::SameLine();
-    ImGui::TextDisabled("  %zu found, asked every %.0f s", session.model.rows.size(), RefreshSeconds);
+    ImGui::TextDisabled("  %zu found, asked every %.0f s", view.list.rows.size(), RefreshSeconds);
     const float line = ImGui::GetFrameHeightWithSpacing();
     const float messagesHeight = 5.0f * ImGui::GetTextLineHeightWithSpacing();
-    drawTable(session, state, std::max(line * 3.0f, ImGui::GetContentRegionAvail().y - 2.5f * line - messagesHeight));
+    drawTable(session, view, state,
+              std::max(line * 3.0f, ImGui::GetContentRegionAvail().y - 2.5f * line - messagesHeight));
 
-    const BrowserRow* chosen = selectedRow(session.model);
-    ImGui::BeginDisabled(chosen == nullptr || !isJoinable(session.model, *chosen));
+    // While a game runs or a typed name is looked up, nothing else can start: the controls say so.
+    ImGui::BeginDisabled(!view.canJoinSelected);
     if (ImGui::Button("Join")) joinSelected(session);
     ImGui::EndDisabled();
     ImGui::SameLine();
-    ImGui::BeginDisabled(session.hosted != nullptr);
+    ImGui::BeginDisabled(view.busy || view.hosting);
     if (ImGui::Button("Practice")) startPractice(session);
     ImGui::SameLine();
     if (ImGui::Button("Host a LAN game")) hostLanGame(session, std::uint32_t(state.bots));
@@ -197,21 +220,23 @@ bool drawFrame(BrowserSession& session, WindowState& state) {
     ImGui::InputInt("simulated players", &state.bots);
     state.bots = std::clamp(state.bots, 0, int(MostBotsFromWindow));
     ImGui::EndDisabled();
-    if (session.hosted != nullptr && !session.hostedIsPractice) {
+    if (view.hostingLan) {
         ImGui::SameLine();
+        ImGui::BeginDisabled(view.busy);
         if (ImGui::Button("Stop hosting")) stopHosting(session);
+        ImGui::EndDisabled();
     }
 
     ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x - 130.0f - ImGui::GetFrameHeight());
-    const bool typedEnter = ImGui::InputTextWithHint("##address", "Address or computer name, e.g. 192.168.1.20",
-                                                     state.address.data(), state.address.size(),
-                                                     ImGuiInputTextFlags_EnterReturnsTrue);
+    const bool typedEnter = ImGui::InputTextWithHint(
+        "##address", "Address or computer name, e.g. 192.168.1.20", state.address.data(),
+        state.address.size(), ImGuiInputTextFlags_EnterReturnsTrue);
     // The addresses joined before, the most recent first: one picked fills the field.
     ImGui::SameLine(0.0f, 0.0f);
-    ImGui::BeginDisabled(session.remembered.empty());
+    ImGui::BeginDisabled(view.remembered.empty());
     if (ImGui::BeginCombo("##recent", nullptr, ImGuiComboFlags_NoPreview | ImGuiComboFlags_PopupAlignLeft)) {
-        for (std::size_t i = 0; i < session.remembered.size(); ++i) {
-            const std::string& address = session.remembered[i];
+        for (std::size_t i = 0; i < view.remembered.size(); ++i) {
+            const std::string& address = view.remembered[i];
             ImGui::PushID(static_cast<int>(i));
             const bool picked = ImGui::Selectable("##address");
             ImGui::PopID();
@@ -227,15 +252,16 @@ bool drawFrame(BrowserSession& session, WindowState& state) {
     }
     ImGui::EndDisabled();
     ImGui::SameLine();
-    ImGui::BeginDisabled(session.joining.has_value());
-    if (ImGui::Button(session.joining ? "Looking up..." : "Join address") || typedEnter) {
+    ImGui::BeginDisabled(view.busy);
+    if (ImGui::Button(view.lookingUp ? "Looking up..." : "Join address") || (typedEnter && !view.busy)) {
         joinTyped(session, state.address.data());
     }
     ImGui::EndDisabled();
 
     ImGui::BeginChild("messages", ImVec2(0.0f, 0.0f), true);
-    if (session.messages.empty()) ImGui::TextDisabled("What happens, and anything that goes wrong, is told here.");
-    for (const BrowserMessage& message : session.messages) {
+    if (view.messages.empty())
+        ImGui::TextDisabled("What happens, and anything that goes wrong, is told here.");
+    for (const BrowserMessage& message : view.messages) {
         if (message.error) ImGui::PushStyleColor(ImGuiCol_Text, ErrorText);
         ImGui::TextWrapped("%s", message.text.c_str());
         if (message.error) ImGui::PopStyleColor();
@@ -250,10 +276,10 @@ bool drawFrame(BrowserSession& session, WindowState& state) {
     for (const int key : io.WantTextInput ? std::vector<int>{} : keys) {
         if (key == GLFW_KEY_ESCAPE) return false;
         if (key == GLFW_KEY_UP || key == GLFW_KEY_DOWN) {
-            moveSelection(session.model, key == GLFW_KEY_UP ? -1 : 1);
+            moveGameSelection(session, key == GLFW_KEY_UP ? -1 : 1);
             state.scrollToSelected = true;
         }
-        if ((key == GLFW_KEY_ENTER || key == GLFW_KEY_KP_ENTER) && !session.gameRunning) joinSelected(session);
+        if (key == GLFW_KEY_ENTER || key == GLFW_KEY_KP_ENTER) joinSelected(session);
     }
     return true;
 }
@@ -273,7 +299,7 @@ void render(GLFWwindow* window) {
 void runFrames(GLFWwindow* window, BrowserSession& session, WindowState& state) {
     bool open = true;
     while (open && stopRequest() == 0 && !glfwWindowShouldClose(window)) {
-        if (session.gameRunning) {
+        if (browserView(session).gameRunning) {
             // The window stays hidden until the game ends; then it comes back with the list asked again.
             if (stepBrowserSession(session, monotonicSeconds(), GameStepMilliseconds)) {
                 glfwShowWindow(window);
@@ -285,21 +311,27 @@ void runFrames(GLFWwindow* window, BrowserSession& session, WindowState& state) 
             continue;
         }
         const double frameDue = monotonicSeconds() + IdleFrameSeconds;
-        const std::size_t rowsBefore = session.model.rows.size();
+        const std::size_t rowsBefore = browserView(session).list.rows.size();
+        // A game that started (a typed name's join) or rows that came or went are worth a frame now.
+        const auto changed = [&] {
+            const BrowserView view = browserView(session);
+            return view.gameRunning || view.list.rows.size() != rowsBefore;
+        };
         state.inputSeen = false;
         do {
             glfwWaitEventsTimeout(SliceSeconds);
             stepBrowserSession(session, monotonicSeconds(), 0);
-        } while (!state.inputSeen && !session.gameRunning && session.model.rows.size() == rowsBefore &&
-                 !glfwWindowShouldClose(window) && stopRequest() == 0 && monotonicSeconds() < frameDue);
+        } while (!state.inputSeen && !changed() && !glfwWindowShouldClose(window) && stopRequest() == 0 &&
+                 monotonicSeconds() < frameDue);
         const double now = monotonicSeconds();
-        if (now < state.refocusUntil && glfwGetWindowAttrib(window, GLFW_FOCUSED) != GLFW_TRUE) glfwFocusWindow(window);
+        if (now < state.refocusUntil && glfwGetWindowAttrib(window, GLFW_FOCUSED) != GLFW_TRUE)
+            glfwFocusWindow(window);
         ImGui_ImplOpenGL3_NewFrame();
         ImGui_ImplGlfw_NewFrame();
         ImGui::NewFrame();
         open = drawFrame(session, state);
         render(window);
-        if (session.gameRunning) glfwHideWindow(window);
+        if (browserView(session).gameRunning) glfwHideWindow(window);
     }
 }
 

@@ -1,4 +1,4 @@
-// Keeps the last part of the game's standard error for the launcher to show; the same on every system.
+// The last part of the game's standard error, kept for the launcher to show; the same on every system.
 #include "client_process.h"
 
 namespace brassmoor {
@@ -12,6 +12,13 @@ void keepClientErrorOutput(ClientProcess& process, std::string_view text) {
     const std::size_t lineStart = kept.find('\n', cut);
     if (lineStart != std::string::npos && lineStart + 1 < kept.size()) cut = lineStart + 1;
     kept.erase(0, cut);
+}
+
+std::string takeClientErrorOutput(ClientProcess& process) {
+    readClientErrorPipe(process);
+    std::string taken;
+    taken.swap(process.errorOutput);
+    return taken;
 }
 
 }  // namespace brassmoor

@@ -62,9 +62,11 @@ void passOn(const char* data, std::size_t size) {
     }
 }
 
+}  // namespace
+
 // Reads whatever the game's standard error holds now, passing it on and keeping it; at the pipe's
 // end (the game and anything it started have closed it) the pipe is closed.
-void readErrorPipe(ClientProcess& process) {
+void readClientErrorPipe(ClientProcess& process) {
     char buffer[4096];
     while (process.errorPipe >= 0) {
         const ssize_t got = ::read(static_cast<int>(process.errorPipe), buffer, sizeof buffer);
@@ -80,10 +82,12 @@ void readErrorPipe(ClientProcess& process) {
     }
 }
 
+namespace {
+
 // After the game has ended: what it left in the pipe. A process it started may still hold the pipe
 // open, so this reads what is there and no longer waits for the end.
 void finishErrorPipe(ClientProcess& process) {
-    readErrorPipe(process);
+    readClientErrorPipe(process);
     if (process.errorPipe >= 0) {
         ::close(static_cast<int>(process.errorPipe));
         process.errorPipe = -1;
@@ -108,14 +112,16 @@ bool startClient(const ClientProgram& program, const std::string& address, Clien
     // Both ends close on exec; the game gets the write end as its descriptor 2, which dup2 leaves open.
     int errorPipe[2];
     if (::pipe2(errorPipe, O_CLOEXEC) != 0) {
-        error = std::string("cannot start the game: cannot make a pipe for its errors: ") + std::strerror(errno);
+        error =
+            std::string("cannot start the game: cannot make a pipe for its errors: ") + std::strerror(errno);
         return false;
     }
     posix_spawn_file_actions_t actions;
     int failed = ::posix_spawn_file_actions_init(&actions);
     if (failed == 0) failed = ::posix_spawn_file_actions_adddup2(&actions, errorPipe[1], STDERR_FILENO);
     pid_t id = 0;
-    if (failed == 0) failed = ::posix_spawn(&id, program.path.c_str(), &actions, nullptr, arguments.data(), environ);
+    if (failed == 0)
+        failed = ::posix_spawn(&id, program.path.c_str(), &actions, nullptr, arguments.data(), environ);
     ::posix_spawn_file_actions_destroy(&actions);
     ::close(errorPipe[1]);
     if (failed != 0) {
@@ -130,18 +136,24 @@ bool startClient(const ClientProgram& program, const std::string& address, Clien
     return true;
 }
 
+// A process id of 0 or -1 given to waitpid or kill means a whole group or every process the user
+// owns: only a game this record started is ever waited for or signalled.
+bool clientStarted(const ClientProcess& process) {
+    return process.id > 0;
+}
+
 std::optional<int> clientExitStatus(ClientProcess& process, int waitMilliseconds) {
+    if (!clientStarted(process)) return NoClientStatus;
     for (int waited = 0;; waited += PollMilliseconds) {
         int status = 0;
-        readErrorPipe(process);
+        readClientErrorPipe(process);
         const pid_t done = ::waitpid(static_cast<pid_t>(process.id), &status, WNOHANG);
-        if (done == static_cast<pid_t>(process.id)) {
+        if (done == static_cast<pid_t>(process.id) || (done < 0 && errno != EINTR)) {
+            // Collected, or not our child any more: nothing left to wait for. Its id may now be
+            // another process's, so it is forgotten.
             finishErrorPipe(process);
-            return statusOf(status);
-        }
-        if (done < 0 && errno != EINTR) {  // not our child any more: nothing left to wait for
-            finishErrorPipe(process);
-            return 1;
+            process.id = -1;
+            return done < 0 ? 1 : statusOf(status);
         }
         if (waited >= waitMilliseconds) return std::nullopt;
         sleepMilliseconds(PollMilliseconds);
@@ -149,18 +161,12 @@ std::optional<int> clientExitStatus(ClientProcess& process, int waitMilliseconds
 }
 
 int stopClient(ClientProcess& process, int graceMilliseconds) {
+    if (!clientStarted(process)) return NoClientStatus;
     ::kill(static_cast<pid_t>(process.id), SIGTERM);
     if (const std::optional<int> status = clientExitStatus(process, graceMilliseconds)) return *status;
     ::kill(static_cast<pid_t>(process.id), SIGKILL);
     const std::optional<int> status = clientExitStatus(process, graceMilliseconds);
     return status ? *status : 128 + SIGKILL;
-}
-
-std::string takeClientErrorOutput(ClientProcess& process) {
-    readErrorPipe(process);
-    std::string taken;
-    taken.swap(process.errorOutput);
-    return taken;
 }
 
 }  // namespace brassmoor

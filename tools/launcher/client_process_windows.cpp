@@ -66,9 +66,11 @@ void passOn(const char* data, DWORD size) {
     }
 }
 
+}  // namespace
+
 // Reads whatever the pipe holds now (PeekNamedPipe says how much, so ReadFile never waits), passing
 // it on and keeping it with its lines ending in LF alone; at the pipe's end it is closed.
-void readErrorPipe(ClientProcess& process) {
+void readClientErrorPipe(ClientProcess& process) {
     char buffer[4096];
     while (process.errorPipe != -1) {
         DWORD available = 0;
@@ -90,10 +92,12 @@ void readErrorPipe(ClientProcess& process) {
     }
 }
 
+namespace {
+
 // After the game has ended: what it left in the pipe, without waiting for a process it started that
 // may still hold the pipe open.
 void finishErrorPipe(ClientProcess& process) {
-    readErrorPipe(process);
+    readClientErrorPipe(process);
     closeErrorPipe(process);
 }
 
@@ -153,7 +157,8 @@ bool startClient(const ClientProgram& program, const std::string& address, Clien
     DWORD flags = CREATE_SUSPENDED | CREATE_NO_WINDOW;
     if (InitializeProcThreadAttributeList(startupEx.lpAttributeList, 1, 0, &listSize)) {
         if (UpdateProcThreadAttribute(startupEx.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
-                                      inherited.data(), inherited.size() * sizeof(HANDLE), nullptr, nullptr)) {
+                                      inherited.data(), inherited.size() * sizeof(HANDLE), nullptr,
+                                      nullptr)) {
             flags |= EXTENDED_STARTUPINFO_PRESENT;
         }
     }
@@ -192,11 +197,18 @@ bool startClient(const ClientProgram& program, const std::string& address, Clien
     return true;
 }
 
+// Waiting on or ending a null handle would act on nothing or fail unseen: only a game this record
+// started is waited for or ended.
+bool clientStarted(const ClientProcess& process) {
+    return process.handle != nullptr;
+}
+
 std::optional<int> clientExitStatus(ClientProcess& process, int waitMilliseconds) {
+    if (!clientStarted(process)) return NoClientStatus;
     // Short waits, so that the pipe is emptied while the game runs and never fills up under it.
     constexpr int PollMilliseconds = 10;
     for (int waited = 0;; waited += PollMilliseconds) {
-        readErrorPipe(process);
+        readClientErrorPipe(process);
         const int step = std::min(PollMilliseconds, waitMilliseconds - waited);
         if (WaitForSingleObject(process.handle, static_cast<DWORD>(std::max(step, 0))) != WAIT_TIMEOUT) break;
         if (waited + step >= waitMilliseconds) return std::nullopt;
@@ -206,6 +218,7 @@ std::optional<int> clientExitStatus(ClientProcess& process, int waitMilliseconds
     GetExitCodeProcess(process.handle, &code);
     CloseHandle(process.handle);
     process.handle = nullptr;
+    process.id = -1;
     if (process.jobHandle != nullptr) {
         CloseHandle(process.jobHandle);
         process.jobHandle = nullptr;
@@ -214,17 +227,11 @@ std::optional<int> clientExitStatus(ClientProcess& process, int waitMilliseconds
 }
 
 int stopClient(ClientProcess& process, int graceMilliseconds) {
+    if (!clientStarted(process)) return NoClientStatus;
     // The game keeps nothing, so ending it at once loses nothing.
     TerminateProcess(process.handle, 1);
     const std::optional<int> status = clientExitStatus(process, graceMilliseconds);
     return status ? *status : 1;
-}
-
-std::string takeClientErrorOutput(ClientProcess& process) {
-    readErrorPipe(process);
-    std::string taken;
-    taken.swap(process.errorOutput);
-    return taken;
 }
 
 }  // namespace brassmoor

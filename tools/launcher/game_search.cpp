@@ -16,8 +16,6 @@ namespace brassmoor {
 
 namespace {
 
-constexpr std::uint32_t Loopback = 0x7F000001;
-constexpr std::uint32_t LimitedBroadcast = 0xFFFFFFFF;
 // Right after a round the search waits this long for the first answers, which are then timed to the
 // millisecond (this computer's and a LAN's come that soon); later ones are read with the next poll.
 constexpr int QuickAnswerMilliseconds = 3;
@@ -30,21 +28,13 @@ std::uint32_t drawNonce() {
     return device() ^ static_cast<std::uint32_t>(ticks) ^ static_cast<std::uint32_t>(ticks >> 32);
 }
 
-std::vector<std::uint32_t> broadcastTargets() {
-    std::vector<std::uint32_t> targets{Loopback};
-    for (const LocalNetwork& network : localNetworks()) targets.push_back(network.broadcast);
-    targets.push_back(LimitedBroadcast);
-    std::sort(targets.begin() + 1, targets.end());
-    targets.erase(std::unique(targets.begin(), targets.end()), targets.end());
-    return targets;
-}
-
 void sendRound(const GameSearch& search, BrowserModel& model, double now) {
     const std::uint32_t nonce = drawNonce();
     startRound(model, nonce, now);
     // The longer query: a server of this version answers with its name, an older one without.
     const auto query = encodeNamedInfoQuery(nonce);
-    for (const std::uint32_t target : search.targets) {
+    // The networks as they are now: one that came up since the last round is asked too.
+    for (const std::uint32_t target : roundTargets(search.targets, localNetworks())) {
         // A network without a route (255.255.255.255 where there is no default route) refuses at
         // once: nothing to do but ask the others.
         sendDatagram(search.socket, query.data(), static_cast<int>(query.size()),
@@ -83,7 +73,6 @@ bool openGameSearch(GameSearch& search, std::string& error) {
         closeGameSearch(search);
         return false;
     }
-    search.targets = broadcastTargets();
     search.nextRound = 0.0;
     return true;
 }
@@ -96,18 +85,23 @@ void closeGameSearch(GameSearch& search) {
 }
 
 void addSearchAddress(GameSearch& search, std::uint32_t address) {
-    if (std::find(search.targets.begin(), search.targets.end(), address) == search.targets.end()) {
-        search.targets.push_back(address);
-    }
+    addTargetAddress(search.targets, address);
     refreshNow(search);
+}
+
+void addSearchName(GameSearch& search, const std::string& name) {
+    addTargetName(search.targets, name);
 }
 
 void refreshNow(GameSearch& search) { search.nextRound = 0.0; }
 
 bool pollGameSearch(GameSearch& search, BrowserModel& model, double now, std::string& error) {
     if (search.socket == InvalidSocketHandle) return true;  // no search could be opened: said so then
+    if (takeTargetLookups(search.targets)) refreshNow(search);
     if (now >= search.nextRound) {
         sendRound(search, model, now);
+        // Looked up again for the next round, so that a name's new address is asked then.
+        lookUpTargetNames(search.targets);
         search.lastRound = now;
         search.nextRound = now + RefreshSeconds;
     }

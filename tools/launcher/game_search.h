@@ -1,6 +1,6 @@
 // Looking for games without waiting: a non-blocking UDP socket that sends a round of info queries
-// every few seconds (this computer, every local network's broadcast, remembered addresses) and hands
-// the answers to the list's model as they come.
+// every few seconds (this computer, every local network's broadcast, remembered addresses, each
+// worked out again for the round) and hands the answers to the list's model as they come.
 #pragma once
 
 #include <cstdint>
@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "browser_model.h"
+#include "launcher_options.h"
 #include "net/socket_layer.h"
+#include "search_targets.h"
 
 namespace brassmoor {
 
-inline constexpr std::uint16_t GamePort = 40123;
 // How often the window's list is asked again.
 inline constexpr double RefreshSeconds = 3.0;
 // How long --list and --quick listen.
@@ -21,7 +22,7 @@ inline constexpr double SearchSeconds = 1.0;
 
 struct GameSearch {
     SocketHandle socket = InvalidSocketHandle;
-    std::vector<std::uint32_t> targets;  // 127.0.0.1, the broadcast addresses, then the addresses added
+    SearchTargets targets;               // worked out again for each round
     double nextRound = 0.0;              // when the next round of queries leaves
     double lastRound = 0.0;              // when the latest round left
 };
@@ -30,8 +31,10 @@ struct GameSearch {
 bool openGameSearch(GameSearch& search, std::string& error);
 void closeGameSearch(GameSearch& search);
 
-// An address to ask as well each round (a game the player joined before); the next round leaves now.
+// An address to ask as well each round (a game the player joined); the next round leaves now.
 void addSearchAddress(GameSearch& search, std::uint32_t address);
+// A name to look up again and ask each round (an address the player joined before).
+void addSearchName(GameSearch& search, const std::string& name);
 void refreshNow(GameSearch& search);
 
 // Sends a round when one is due and takes every answer already waiting; never waits. False, with

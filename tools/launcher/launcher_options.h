@@ -9,6 +9,8 @@
 
 namespace brassmoor {
 
+// The UDP port the games are looked for, joined and hosted on.
+inline constexpr std::uint16_t GamePort = 40123;
 inline constexpr std::uint32_t PracticeBots = 6;
 inline constexpr std::uint32_t DefaultHostedBots = 0;
 

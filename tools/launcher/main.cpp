@@ -1,5 +1,6 @@
 // brassmoor-play: opens the window that lists the games found, or from the command line joins, hosts
-// or lists games, or joins the busiest one; a game hosted here is served in this process.
+// or lists games, or joins the busiest one; a game hosted here is served in this process, on a thread
+// of its own.
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -10,12 +11,11 @@
 #include "console_attach.h"
 #include "desktop_message.h"
 #include "game_search.h"
+#include "hosted_game.h"
 #include "ipv4_endpoint.h"
 #include "launcher_log.h"
 #include "launcher_options.h"
-#include "local_networks.h"
 #include "program_entry.h"
-#include "server_loop.h"
 #include "stop_request.h"
 #include "user_folders.h"
 
@@ -23,12 +23,8 @@ namespace brassmoor {
 namespace {
 
 constexpr const char* Program = "brassmoor-play";
-// How long each look at the game waits while no server runs here.
+// How long each look at the game waits, so that a stop request or a failed hosted game is seen soon.
 constexpr int WatchMilliseconds = 50;
-// How long a server step may wait, so that the game's end is noticed soon.
-constexpr int ServerStepMilliseconds = 20;
-// How long the game gets to end when asked before it is ended for good.
-constexpr int ClientGraceMilliseconds = 3000;
 
 // Every failure reaches the player: standard error, the log, and a message box when nobody watches
 // standard error (a menu entry's Quick play or Host has no terminal).
@@ -42,13 +38,13 @@ int fail(const std::string& message, int status = 1, bool alwaysOnDesktop = fals
     return status;
 }
 
-// Runs the game against `address`, serving `server` meanwhile when there is one, until the game ends
-// (its status) or this program is asked to stop (0, once the game has been ended).
-int playAgainst(const ClientProgram& program, const std::string& address, Server* server) {
+// Runs the game against `address` until it ends (its status) or this program is asked to stop (0,
+// once the game has been ended); a game `hosted` here meanwhile is stopped with it.
+int playAgainst(const ClientProgram& program, const std::string& address, HostedGame* hosted) {
     ClientProcess client;
     std::string error;
     if (!startClient(program, address, client, error)) {
-        if (server != nullptr) closeServer(*server);
+        if (hosted != nullptr) stopHostedGame(*hosted);
         return fail(error);
     }
     std::optional<int> status;
@@ -59,28 +55,27 @@ int playAgainst(const ClientProgram& program, const std::string& address, Server
             status = 0;
             break;
         }
-        if (server != nullptr) {
-            if (!serveOnce(*server, ServerStepMilliseconds)) {
-                // The game would go on against a server that no longer answers: say so and end both.
-                stopClient(client, ClientGraceMilliseconds);
-                closeServer(*server);
-                return fail("the game's server stopped: waiting for datagrams failed");
-            }
-            status = clientExitStatus(client, 0);
-        } else {
-            status = clientExitStatus(client, WatchMilliseconds);
+        if (hosted != nullptr && hostedGameFailed(*hosted)) {
+            // The game would go on against a server that no longer answers: say so and end both.
+            stopClient(client, ClientGraceMilliseconds);
+            stopHostedGame(*hosted);
+            return fail("the game's server stopped: waiting for datagrams failed");
         }
+        status = clientExitStatus(client, WatchMilliseconds);
     }
-    if (server != nullptr) closeServer(*server);
+    if (hosted != nullptr) stopHostedGame(*hosted);
     return *status;
 }
 
-int hostAndPlay(const ClientProgram& program, const ServerOptions& options, std::FILE* log,
-                const std::string& cannotStart) {
-    Server server;
+// Hosts `setup`'s game, its server's lines going to `log` when not null, says so after `lead`, and
+// plays against it.
+int hostAndPlay(const ClientProgram& program, const HostedGameSetup& setup, std::FILE* log,
+                const char* lead = "") {
+    HostedGame hosted;
     std::string error;
-    if (!openServer(options, log, server, error)) return fail(cannotStart + " (" + error + ")");
-    return playAgainst(program, "127.0.0.1", &server);
+    if (!startHostedGame(setup, log, hosted, error)) return fail(error);
+    std::printf("%s%s\n", lead, hostedGameNews(setup).c_str());
+    return playAgainst(program, "127.0.0.1", &hosted);
 }
 
 std::optional<BrowserModel> search() {
@@ -96,7 +91,8 @@ int listGames() {
     if (found->rows.empty()) {
         std::printf("no Brassmoor game answered on this computer or the local networks\n");
     }
-    for (const BrowserRow& row : found->rows) std::printf("%s\n", describeRow(row).c_str());
+    for (const BrowserRow& row : found->rows)
+        std::printf("%s\n", describeRow(row).c_str());
     return 0;
 }
 
@@ -112,50 +108,15 @@ int findOrPractice(const ClientProgram& program) {
         }
         return playAgainst(program, formatIpv4Address(busiest->from.address), nullptr);
     }
-    std::printf("no game found: starting a practice game against %u simulated players on this computer\n",
-                PracticeBots);
-    ServerOptions practice;
-    practice.bindAddress = "127.0.0.1";  // a practice game: nobody else can join it
-    practice.port = GamePort;
-    practice.bots = PracticeBots;
-    return hostAndPlay(program, practice, nullptr,
-                       "cannot start a practice game: UDP port 40123 on 127.0.0.1 is taken by a program "
-                       "that does not answer as a Brassmoor server");
+    return hostAndPlay(program, practiceGame(), nullptr, "no game found: ");
 }
 
 // When no window can be opened there is maybe no terminal either: the desktop and the log hear it too.
 int windowOrSayWhy(const std::optional<ClientProgram>& program) {
     std::string error;
-    if (const std::optional<int> status = runBrowserWindow(program.value_or(ClientProgram{}), error)) return *status;
+    if (const std::optional<int> status = runBrowserWindow(program.value_or(ClientProgram{}), error))
+        return *status;
     return fail(error, 1, true);
-}
-
-int hostLanGame(const ClientProgram& program, std::uint32_t bots, const std::string& name) {
-    ServerOptions hosted;
-    hosted.bindAddress = "0.0.0.0";
-    hosted.port = GamePort;
-    hosted.bots = bots;
-    hosted.name = name;
-    std::string addresses;
-    for (const LocalNetwork& network : localNetworks()) {
-        addresses += (addresses.empty() ? "" : ", ") + formatIpv4Address(network.address);
-    }
-    Server server;
-    std::string error;
-    if (!openServer(hosted, stdout, server, error)) {
-        return fail("cannot host a game on UDP port 40123 (" + error +
-                    "); if a game already runs on this computer, join it with 'brassmoor-play'");
-    }
-    if (addresses.empty()) {
-        std::printf("hosting a game with %u simulated players; this computer has no network address, so "
-                    "only it can join\n",
-                    bots);
-    } else {
-        std::printf("hosting a LAN game with %u simulated players: other players run 'brassmoor-play' (it "
-                    "finds this game) or join one of these addresses: %s\n",
-                    bots, addresses.c_str());
-    }
-    return playAgainst(program, "127.0.0.1", &server);
 }
 
 int run(const LauncherOptions& options) {
@@ -172,7 +133,7 @@ int run(const LauncherOptions& options) {
         case LaunchMode::Join:
             return playAgainst(*program, options.address, nullptr);
         case LaunchMode::Host:
-            return hostLanGame(*program, options.bots, options.name);
+            return hostAndPlay(*program, lanGame(options.bots, options.name), stdout);
         case LaunchMode::FindOrPractice:
         case LaunchMode::List:
         case LaunchMode::Window:

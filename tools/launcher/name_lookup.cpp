@@ -1,5 +1,10 @@
-// Name look-ups on a worker thread: the thread and the caller share one small state under a mutex.
+// Name look-ups through getaddrinfo, and on a worker thread: the thread and the caller share one
+// small state under a mutex.
 #include "name_lookup.h"
+
+#ifndef _WIN32
+#include <netdb.h>  // Winsock declares getaddrinfo in ws2tcpip.h, which the socket layer includes
+#endif
 
 #include <mutex>
 #include <thread>
@@ -8,6 +13,27 @@
 #include "net/socket_layer.h"
 
 namespace brassmoor {
+
+namespace {
+
+// With the sockets library started. False, with `reason` set to the resolver's words, when `name`
+// has no IPv4 address.
+bool resolveIpv4(const std::string& name, std::uint32_t& address, std::string& reason) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    const int failed = getaddrinfo(name.c_str(), nullptr, &hints, &found);
+    if (failed != 0 || found == nullptr) {
+        reason = failed != 0 ? resolverErrorText(failed) : "no IPv4 address";
+        return false;
+    }
+    address = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+    freeaddrinfo(found);
+    return true;
+}
+
+}  // namespace
 
 bool lookUpIpv4(const std::string& name, std::uint32_t& address, std::string& error) {
     if (parseIpv4Address(name, address)) return true;

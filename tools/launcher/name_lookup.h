@@ -12,9 +12,9 @@ namespace brassmoor {
 // the name does not resolve to an IPv4 address.
 bool lookUpIpv4(const std::string& name, std::uint32_t& address, std::string& error);
 
-// The system's own look-up of `name` (one file per system), with the sockets library started. False,
-// with `reason` set to the resolver's words, when it has no IPv4 address.
-bool resolveIpv4(const std::string& name, std::uint32_t& address, std::string& reason);
+// The system's resolver's words for one of getaddrinfo's error codes (one file per system: the
+// function that says them differs).
+std::string resolverErrorText(int code);
 
 struct NameLookupState;
 

@@ -1,4 +1,4 @@
-// The system's resolver on Windows: getaddrinfo, IPv4 only (Winsock is started by the caller).
+// The resolver's words on Windows: gai_strerrorA, the narrow form of Winsock's.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -6,19 +6,8 @@
 
 namespace brassmoor {
 
-bool resolveIpv4(const std::string& name, std::uint32_t& address, std::string& reason) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    const int failed = getaddrinfo(name.c_str(), nullptr, &hints, &found);
-    if (failed != 0 || found == nullptr) {
-        reason = failed != 0 ? std::string(gai_strerrorA(failed)) : "no IPv4 address";
-        return false;
-    }
-    address = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
-    freeaddrinfo(found);
-    return true;
+std::string resolverErrorText(int code) {
+    return gai_strerrorA(code);
 }
 
 }  // namespace brassmoor
