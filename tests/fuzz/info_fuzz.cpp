@@ -6,8 +6,9 @@
 // bits 1-6: tenths of a second since the one before; bit 7: a flood, see below) and a length byte,
 // then that many bytes (as many as are left when fewer). Every datagram goes to the server's query
 // path and to a search's answer collection; any disagreement aborts so that libFuzzer keeps the input
-// as a crash. A flood hands the search the datagram FloodCopies times instead, its instance stepped
-// each time, from FloodCopiesPerSender copies an address on: more senders than the list has room for.
+// as a crash. A flood hands the search that datagram FloodCopies times instead, its instance one more
+// each time, FloodCopiesPerSender copies from each address of a run: each sender sends more than its
+// share, and all together more than the list holds.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -29,8 +30,8 @@ using namespace brassmoor;
 
 constexpr std::uint32_t SearchNonce = 0x5EA4C401;
 constexpr std::uint32_t LanSender = 0x0A000002;
-constexpr std::uint32_t FloodCopies = 960;
-constexpr std::uint32_t FloodCopiesPerSender = 6;
+constexpr std::uint32_t FloodCopies = 660;
+constexpr std::uint32_t FloodCopiesPerSender = 5;
 
 void require(bool holds, const char* what) {
     if (!holds) {
@@ -112,25 +113,36 @@ void checkServer(ServerSide& server, std::span<const std::uint8_t> bytes, double
             "answers stay within the allowance");
 }
 
+std::size_t rowsFrom(const BrowserModel& model, std::uint32_t sender) {
+    return std::size_t(std::count_if(model.rows.begin(), model.rows.end(),
+                                     [&](const BrowserRow& row) { return row.from.address == sender; }));
+}
+
+bool isListed(const BrowserModel& model, std::uint32_t instance) {
+    return std::any_of(model.rows.begin(), model.rows.end(),
+                       [&](const BrowserRow& row) { return row.info.instance == instance; });
+}
+
+// One answer: of all the senders, only its own can gain a row.
 void checkSearch(BrowserModel& model, std::span<const std::uint8_t> bytes, std::uint32_t sender, double now) {
     const std::size_t before = model.rows.size();
-    bool known = false;
-    std::size_t fromSender = 0;
-    for (const BrowserRow& row : model.rows) {
-        known = known || (bytes.size() >= 13 && row.info.instance == readU32(bytes.data() + 9));
-        if (row.from.address == sender) ++fromSender;
-    }
-    const bool room = before < MaxRows && fromSender < RowsPerSender;
+    const bool known = bytes.size() >= 13 && isListed(model, readU32(bytes.data() + 9));
+    const bool room = before < MaxRows && rowsFrom(model, sender) < RowsPerSender;
     const bool taken = takeAnswer(model, Ipv4Endpoint{sender, 40123}, bytes, now);
     const bool expected = startsWith(bytes, InfoAnswerType) && bytes.size() >= InfoAnswerSize &&
                           readU32(bytes.data() + 5) == SearchNonce && (known || room);
     require(taken == expected, "an answer is taken exactly when it is this search's, whole, and has room");
     require(model.rows.size() == before || (taken && model.rows.size() == before + 1), "at most one row is added");
-    require(model.rows.size() <= MaxRows, "the list is bounded");
+    require(model.rows.size() <= MaxRows && rowsFrom(model, sender) <= RowsPerSender, "the list is bounded");
+}
+
+// The whole list, after each datagram of the script.
+void checkList(const BrowserModel& model) {
     std::vector<std::uint32_t> senders;
     std::vector<std::uint32_t> instances;
     for (const BrowserRow& row : model.rows) {
         require(row.pingMilliseconds >= 0.0, "a ping is never negative");
+        requireSanitised(row.info.name);
         senders.push_back(row.from.address);
         instances.push_back(row.info.instance);
     }
@@ -177,8 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 checkSearch(model, copy, LanSender + i / FloodCopiesPerSender, now);
             }
         }
-        for (const BrowserRow& row : model.rows)
-            requireSanitised(row.info.name);
+        checkList(model);
         requireSanitised(sanitiseServerName(std::string_view(reinterpret_cast<const char*>(bytes.data()), length)));
     }
     return 0;

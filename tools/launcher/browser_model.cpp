@@ -56,28 +56,26 @@ double columnNumber(const BrowserRow& row, BrowserColumn column) {
             return row.info.players;
         case BrowserColumn::Ping:
             return row.pingMilliseconds;
-        case BrowserColumn::Name:
         case BrowserColumn::Version:
+            return versionKey(row.info);
+        case BrowserColumn::Name:
             break;
     }
-    return versionKey(row.info);
+    return 0.0;  // sorted by the text alone
 }
 
 // Whether `a` is shown above `b`. Equals keep one order whichever way they came in: by name, then by
 // instance. It runs for every row a new one passes, so it copies nothing.
 bool shownBefore(const BrowserRow& a, const BrowserRow& b, BrowserColumn column, bool descending) {
+    const double numberA = columnNumber(a, column);
+    const double numberB = columnNumber(b, column);
+    if (numberA != numberB) return descending ? numberB < numberA : numberA < numberB;
     std::array<char, 16> spareA;
     std::array<char, 16> spareB;
     const std::string_view nameA = shownName(a, spareA);
     const std::string_view nameB = shownName(b, spareB);
-    if (column == BrowserColumn::Name) {
-        if (nameA != nameB) return descending ? nameB < nameA : nameA < nameB;
-    } else {
-        const double numberA = columnNumber(a, column);
-        const double numberB = columnNumber(b, column);
-        if (numberA != numberB) return descending ? numberB < numberA : numberA < numberB;
-    }
-    return nameA != nameB ? nameA < nameB : a.info.instance < b.info.instance;
+    if (nameA != nameB) return column == BrowserColumn::Name && descending ? nameB < nameA : nameA < nameB;
+    return a.info.instance < b.info.instance;
 }
 
 // Before the first row it is shown above. Refreshed rows keep their place, so the rows need not be in
