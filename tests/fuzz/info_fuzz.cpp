@@ -29,6 +29,7 @@ namespace {
 using namespace brassmoor;
 
 constexpr std::uint32_t SearchNonce = 0x5EA4C401;
+constexpr std::uint32_t Loopback = 0x7F000001;
 constexpr std::uint32_t LanSender = 0x0A000002;
 constexpr std::uint32_t FloodCopies = 660;
 constexpr std::uint32_t FloodCopiesPerSender = 5;
@@ -118,15 +119,12 @@ std::size_t rowsFrom(const BrowserModel& model, std::uint32_t sender) {
                                      [&](const BrowserRow& row) { return row.from.address == sender; }));
 }
 
-bool isListed(const BrowserModel& model, std::uint32_t instance) {
-    return std::any_of(model.rows.begin(), model.rows.end(),
-                       [&](const BrowserRow& row) { return row.info.instance == instance; });
-}
-
 // One answer: of all the senders, only its own can gain a row.
 void checkSearch(BrowserModel& model, std::span<const std::uint8_t> bytes, std::uint32_t sender, double now) {
     const std::size_t before = model.rows.size();
-    const bool known = bytes.size() >= 13 && isListed(model, readU32(bytes.data() + 9));
+    const bool known = bytes.size() >= 13 &&
+                       std::any_of(model.rows.begin(), model.rows.end(),
+                                   [&](auto& row) { return row.info.instance == readU32(bytes.data() + 9); });
     const bool room = before < MaxRows && rowsFrom(model, sender) < RowsPerSender;
     const bool taken = takeAnswer(model, Ipv4Endpoint{sender, 40123}, bytes, now);
     const bool expected = startsWith(bytes, InfoAnswerType) && bytes.size() >= InfoAnswerSize &&
@@ -177,17 +175,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         at += 2 + length;
         now += ((control >> 1) & 0x3F) * 0.1;
         checkServer(server, bytes, now);
-        const std::uint32_t sender = (control & 1) != 0 ? 0x7F000001u : LanSender;
-        if ((control & 0x80) == 0 || bytes.size() < 13) {
-            checkSearch(model, bytes, sender, now);
-        } else {
-            std::vector<std::uint8_t> copy(bytes.begin(), bytes.end());
-            const std::uint32_t instance = readU32(bytes.data() + 9);
-            for (std::uint32_t i = 0; i < FloodCopies; ++i) {
-                for (int k = 0; k < 4; ++k)
-                    copy[9 + k] = std::uint8_t((instance + i) >> (8 * k));
-                checkSearch(model, copy, LanSender + i / FloodCopiesPerSender, now);
-            }
+        const std::uint32_t heardFrom = (control & 1) != 0 ? Loopback : LanSender;
+        const bool flood = (control & 0x80) != 0 && bytes.size() >= 13;
+        std::vector<std::uint8_t> copy(bytes.begin(), bytes.end());
+        for (std::uint32_t i = 0; i < (flood ? FloodCopies : 1); ++i) {
+            for (int k = 0; flood && k < 4; ++k)
+                copy[9 + k] = std::uint8_t((readU32(bytes.data() + 9) + i) >> (8 * k));
+            checkSearch(model, copy, flood ? LanSender + i / FloodCopiesPerSender : heardFrom, now);
         }
         checkList(model);
         requireSanitised(sanitiseServerName(std::string_view(reinterpret_cast<const char*>(bytes.data()), length)));
