@@ -3,9 +3,12 @@
 // a name through the sanitiser.
 //
 // The input is a script of datagrams: each starts with a control byte (bit 0: heard on loopback;
-// bits 1-7: tenths of a second since the one before) and a length byte, then that many bytes (as many
-// as are left when fewer). Every datagram goes to the server's query path and to a search's answer
-// collection; any disagreement aborts so that libFuzzer keeps the input as a crash.
+// bits 1-6: tenths of a second since the one before; bit 7: a flood, see below) and a length byte,
+// then that many bytes (as many as are left when fewer). Every datagram goes to the server's query
+// path and to a search's answer collection; any disagreement aborts so that libFuzzer keeps the input
+// as a crash. A flood hands the search that datagram FloodCopies times instead, its instance one more
+// each time, FloodCopiesPerSender copies from each address of a run: each sender sends more than its
+// share, and all together more than the list holds.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -26,6 +29,10 @@ namespace {
 using namespace brassmoor;
 
 constexpr std::uint32_t SearchNonce = 0x5EA4C401;
+constexpr std::uint32_t Loopback = 0x7F000001;
+constexpr std::uint32_t LanSender = 0x0A000002;
+constexpr std::uint32_t FloodCopies = 660;
+constexpr std::uint32_t FloodCopiesPerSender = 5;
 
 void require(bool holds, const char* what) {
     if (!holds) {
@@ -107,20 +114,41 @@ void checkServer(ServerSide& server, std::span<const std::uint8_t> bytes, double
             "answers stay within the allowance");
 }
 
-void checkSearch(BrowserModel& model, std::span<const std::uint8_t> bytes, bool loopback, double now) {
+std::size_t rowsFrom(const BrowserModel& model, std::uint32_t sender) {
+    return std::size_t(std::count_if(model.rows.begin(), model.rows.end(),
+                                     [&](const BrowserRow& row) { return row.from.address == sender; }));
+}
+
+// One answer: of all the senders, only its own can gain a row.
+void checkSearch(BrowserModel& model, std::span<const std::uint8_t> bytes, std::uint32_t sender, double now) {
     const std::size_t before = model.rows.size();
-    const Ipv4Endpoint from{loopback ? 0x7F000001u : 0x0A000002u, 40123};
-    const bool taken = takeAnswer(model, from, bytes, now);
-    const bool expected =
-        startsWith(bytes, InfoAnswerType) && bytes.size() >= InfoAnswerSize && readU32(bytes.data() + 5) == SearchNonce;
-    require(taken == expected, "an answer is taken exactly when it is this search's and whole");
-    for (const BrowserRow& row : model.rows) requireSanitised(row.info.name);
+    const bool known = bytes.size() >= 13 &&
+                       std::any_of(model.rows.begin(), model.rows.end(),
+                                   [&](auto& row) { return row.info.instance == readU32(bytes.data() + 9); });
+    const bool room = before < MaxRows && rowsFrom(model, sender) < RowsPerSender;
+    const bool taken = takeAnswer(model, Ipv4Endpoint{sender, 40123}, bytes, now);
+    const bool expected = startsWith(bytes, InfoAnswerType) && bytes.size() >= InfoAnswerSize &&
+                          readU32(bytes.data() + 5) == SearchNonce && (known || room);
+    require(taken == expected, "an answer is taken exactly when it is this search's, whole, and has room");
     require(model.rows.size() == before || (taken && model.rows.size() == before + 1), "at most one row is added");
-    for (std::size_t i = 0; i < model.rows.size(); ++i) {
-        require(model.rows[i].pingMilliseconds >= 0.0, "a ping is never negative");
-        for (std::size_t j = i + 1; j < model.rows.size(); ++j) {
-            require(model.rows[i].info.instance != model.rows[j].info.instance, "one row per server");
-        }
+    require(model.rows.size() <= MaxRows && rowsFrom(model, sender) <= RowsPerSender, "the list is bounded");
+}
+
+// The whole list, after each datagram of the script.
+void checkList(const BrowserModel& model) {
+    std::vector<std::uint32_t> senders;
+    std::vector<std::uint32_t> instances;
+    for (const BrowserRow& row : model.rows) {
+        require(row.pingMilliseconds >= 0.0, "a ping is never negative");
+        requireSanitised(row.info.name);
+        senders.push_back(row.from.address);
+        instances.push_back(row.info.instance);
+    }
+    std::sort(senders.begin(), senders.end());
+    std::sort(instances.begin(), instances.end());
+    require(std::adjacent_find(instances.begin(), instances.end()) == instances.end(), "one row per server");
+    for (std::size_t i = RowsPerSender; i < senders.size(); ++i) {
+        require(senders[i] != senders[i - RowsPerSender], "a sender fills a bounded number of rows");
     }
     // A server may change its version under the same instance, so a chosen row need not stay joinable;
     // but the selection always names a row that is there.
@@ -145,9 +173,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t length = std::min<std::size_t>(data[at + 1], size - at - 2);
         const std::span<const std::uint8_t> bytes(data + at + 2, length);
         at += 2 + length;
-        now += (control >> 1) * 0.1;
+        now += ((control >> 1) & 0x3F) * 0.1;
         checkServer(server, bytes, now);
-        checkSearch(model, bytes, (control & 1) != 0, now);
+        const std::uint32_t heardFrom = (control & 1) != 0 ? Loopback : LanSender;
+        const bool flood = (control & 0x80) != 0 && bytes.size() >= 13;
+        std::vector<std::uint8_t> copy(bytes.begin(), bytes.end());
+        for (std::uint32_t i = 0; i < (flood ? FloodCopies : 1); ++i) {
+            for (int k = 0; flood && k < 4; ++k)
+                copy[9 + k] = std::uint8_t((readU32(bytes.data() + 9) + i) >> (8 * k));
+            checkSearch(model, copy, flood ? LanSender + i / FloodCopiesPerSender : heardFrom, now);
+        }
+        checkList(model);
         requireSanitised(sanitiseServerName(std::string_view(reinterpret_cast<const char*>(bytes.data()), length)));
     }
     return 0;

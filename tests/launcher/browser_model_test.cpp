@@ -83,7 +83,7 @@ TEST(BrowserModel, OldAnswersWithoutANameAndHostileNamesAreShownSafely) {
     EXPECT_EQ(shown.find("\xe2\x80\xae"), std::string::npos);
 }
 
-TEST(BrowserModel, TheBusiestJoinableIsChosenOnceAndRowsKeepTheirPlaceUntilRowsComeOrGo) {
+TEST(BrowserModel, TheBusiestJoinableIsChosenOnceAndRowsKeepTheirPlaceUntilRowsGo) {
     BrowserModel model = model03();
     startRound(model, 1, 0.0);
     takeAnswer(model, Lan5, answer(1, 5, 2, "small"), 0.01);
@@ -100,15 +100,15 @@ TEST(BrowserModel, TheBusiestJoinableIsChosenOnceAndRowsKeepTheirPlaceUntilRowsC
     takeAnswer(model, Loopback, answer(2, 7, 9, "busy"), 3.01);
     EXPECT_EQ(names(model), (std::vector<std::string>{"other version", "busy", "small"}));
     EXPECT_EQ(rowName(*selectedRow(model)), "busy");
-    // A new row sorts them all again.
-    takeAnswer(model, Loopback, answer(2, 8, 1, "new"), 3.01);
-    EXPECT_EQ(names(model), (std::vector<std::string>{"other version", "small", "busy", "new"}));
+    // A new row goes above the first it outranks; the others stay.
+    takeAnswer(model, Loopback, answer(2, 8, 20, "new"), 3.01);
+    EXPECT_EQ(names(model), (std::vector<std::string>{"other version", "new", "busy", "small"}));
 
     // The arrow keys move the selection and stop at the ends.
     moveSelection(model, 1);
-    EXPECT_EQ(rowName(*selectedRow(model)), "new");
+    EXPECT_EQ(rowName(*selectedRow(model)), "small");
     moveSelection(model, 1);
-    EXPECT_EQ(rowName(*selectedRow(model)), "new");
+    EXPECT_EQ(rowName(*selectedRow(model)), "small");
     moveSelection(model, -3);
     EXPECT_EQ(rowName(*selectedRow(model)), "other version");
 

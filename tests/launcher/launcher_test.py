@@ -1,9 +1,9 @@
 """Black-box tests of brassmoor-play: its window joining a game and coming back after it, the practice
-game, joining a running server, hosting and finding a game across a LAN by broadcast, its failures,
-and the start every helper program shares.
+game, joining a running server, hosting and finding a game across a LAN by broadcast, a neighbour
+flooding the list, its failures, and the start every helper program shares.
 
 The module moves into a network namespace of its own, so UDP 40123 here is nobody else's; the LAN
-test makes two more, joined by a veth pair."""
+tests make two more, joined by a veth pair."""
 
 import os
 import re
@@ -365,6 +365,50 @@ def test_a_window_opened_before_its_network_came_up_finds_the_lan_game_once_it_h
              what="the LAN game found by broadcast")
     launcher.proc.send_signal(signal.SIGTERM)
     assert launcher.wait() == 0
+
+
+# A neighbour answering every query with made-up servers, each a new instance, 10 000 a second to the
+# asker; it prints how many it has sent.
+FLOODER = """
+import socket, struct, time
+out = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+out.bind(("", 40123))
+out.setblocking(False)
+print("ready", flush=True)
+asker, sent, start = None, 0, 0.0
+while True:
+    try:
+        while asker and sent < (time.monotonic() - start) * 10000:
+            sent += 1
+            out.sendto(struct.pack("<4sBIIHHHHBBB", b"KV01", 4, nonce, sent, 1, 0, 1, 64, 0, 4, 0), asker)
+        query, source = out.recvfrom(2048)
+        if query[:5] == b"KV01\\x03" and len(query) >= 24:
+            asker, nonce, start = source, struct.unpack_from("<I", query, 5)[0], start or time.monotonic()
+    except OSError:  # nothing to read, or for once no room to send
+        print(sent, flush=True)
+        time.sleep(0.002)
+"""
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason="making network namespaces needs root")
+def test_a_flood_of_answers_from_the_lan_is_capped_and_the_list_ends_on_time(lan, started, capsys):
+    host, player = lan
+    flooder = started(["ip", "netns", "exec", host, sys.executable, "-c", FLOODER])
+    wait_for(lambda: "ready" in flooder.stdout(), timeout=DEADLINE, what="the flooder")
+    started(["ip", "netns", "exec", player, SERVER, "--bind", "127.0.0.1", "--bots", "1", "--name", "Home"])
+    wait_for(lambda: udp_sockets_on_game_port(player), timeout=DEADLINE, what="the server to listen")
+    began = time.monotonic()
+    listed = subprocess.run(["ip", "netns", "exec", player, LAUNCHER, "--list"], capture_output=True, text=True,
+                            timeout=DEADLINE)
+    took, lines = time.monotonic() - began, listed.stdout.splitlines()
+    flooded = [line for line in lines if line.startswith("10.231.7.1  ")]
+    with capsys.disabled():
+        print(f"\n--list under the flood ({flooder.stdout().split()[-1]} answers sent): {took:.2f} s, "
+              f"{len(lines)} rows, {len(flooded)} from the flooder")
+    assert listed.returncode == 0, listed.stderr
+    assert took < 5.0, "it listens for 1 s"
+    assert 1 <= len(flooded) <= 4, lines
+    assert any(line.startswith("127.0.0.1  ") and line.endswith(" name=Home") for line in lines), lines
 
 
 # Every helper program starts the same way.

@@ -2,8 +2,11 @@
 #include "browser_model.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
-#include <tuple>
+#include <string_view>
+#include <utility>
 
 namespace brassmoor {
 
@@ -28,6 +31,59 @@ void chooseBusiest(BrowserModel& model) {
 }
 
 void sortAgain(BrowserModel& model) { sortRows(model, model.sortColumn, model.sortDescending); }
+
+std::size_t rowsFrom(const BrowserModel& model, std::uint32_t address) {
+    return std::size_t(std::count_if(model.rows.begin(), model.rows.end(),
+                                     [&](const BrowserRow& row) { return row.from.address == address; }));
+}
+
+// The text rowName shows, without a copy: an unnamed row's address is written into `spare`.
+std::string_view shownName(const BrowserRow& row, std::array<char, 16>& spare) {
+    if (!row.info.name.empty()) return row.info.name;
+    char* end = spare.data();
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        end = std::to_chars(end, spare.data() + spare.size(), (row.from.address >> shift) & 0xFF).ptr;
+        if (shift > 0) *end++ = '.';
+    }
+    return {spare.data(), std::size_t(end - spare.data())};
+}
+
+double columnNumber(const BrowserRow& row, BrowserColumn column) {
+    switch (column) {
+        case BrowserColumn::Players:
+            return row.info.players;
+        case BrowserColumn::Ping:
+            return row.pingMilliseconds;
+        case BrowserColumn::Version:
+            return versionKey(row.info);
+        case BrowserColumn::Name:
+            break;
+    }
+    return 0.0;  // sorted by the text alone
+}
+
+// Whether `a` is shown above `b`. Equals keep one order whichever way they came in: by name, then by
+// instance. It runs for every row a new one passes, so it copies nothing.
+bool shownBefore(const BrowserRow& a, const BrowserRow& b, BrowserColumn column, bool descending) {
+    const double numberA = columnNumber(a, column);
+    const double numberB = columnNumber(b, column);
+    if (numberA != numberB) return descending ? numberB < numberA : numberA < numberB;
+    std::array<char, 16> spareA;
+    std::array<char, 16> spareB;
+    const std::string_view nameA = shownName(a, spareA);
+    const std::string_view nameB = shownName(b, spareB);
+    if (nameA != nameB) return column == BrowserColumn::Name && descending ? nameB < nameA : nameA < nameB;
+    return a.info.instance < b.info.instance;
+}
+
+// Before the first row it is shown above. Refreshed rows keep their place, so the rows need not be in
+// order any more and a binary search would have no answer; the insertion walks the rows anyway.
+void insertRow(BrowserModel& model, BrowserRow row) {
+    const auto at = std::find_if(model.rows.begin(), model.rows.end(), [&](const BrowserRow& other) {
+        return shownBefore(row, other, model.sortColumn, model.sortDescending);
+    });
+    model.rows.insert(at, std::move(row));
+}
 
 }  // namespace
 
@@ -68,15 +124,18 @@ bool takeAnswer(BrowserModel& model, const Ipv4Endpoint& from, std::span<const s
     const double ping = std::max(0.0, (now - sentAt) * 1000.0);
     auto row = findRow(model, info.instance);
     if (row == model.rows.end()) {
-        model.rows.push_back(BrowserRow{from, info, ping, model.round, false});
-        sortAgain(model);
+        if (model.rows.size() >= MaxRows || rowsFrom(model, from.address) >= RowsPerSender) return false;
+        insertRow(model, BrowserRow{from, std::move(info), ping, model.round, false});
     } else {
         // The quickest answer of a round is its ping: a server heard on loopback and by broadcast
         // answers twice, and the loopback answer is what a game here would meet.
         if (row->round != model.round || ping < row->pingMilliseconds) row->pingMilliseconds = ping;
         row->round = model.round;
-        row->info = info;
-        if (from.address == Loopback) row->from = from;
+        row->info = std::move(info);
+        if (from.address == Loopback && row->from.address != Loopback &&
+            rowsFrom(model, Loopback) < RowsPerSender) {
+            row->from = from;
+        }
     }
     if (!model.playerChose && (!model.filledInRound || *model.filledInRound == model.round)) {
         model.filledInRound = model.round;
@@ -88,8 +147,7 @@ bool takeAnswer(BrowserModel& model, const Ipv4Endpoint& from, std::span<const s
 void addHostedGame(BrowserModel& model, const Ipv4Endpoint& from, const ServerInfo& info) {
     auto row = findRow(model, info.instance);
     if (row == model.rows.end()) {
-        model.rows.push_back(BrowserRow{from, info, 0.0, model.round, true});
-        sortAgain(model);
+        insertRow(model, BrowserRow{from, info, 0.0, model.round, true});
     } else {
         row->hostedHere = true;
     }
@@ -100,25 +158,8 @@ void addHostedGame(BrowserModel& model, const Ipv4Endpoint& from, const ServerIn
 void sortRows(BrowserModel& model, BrowserColumn column, bool descending) {
     model.sortColumn = column;
     model.sortDescending = descending;
-    auto key = [column](const BrowserRow& row) {
-        switch (column) {
-            case BrowserColumn::Name:
-                return std::tuple<std::string, double>(rowName(row), 0.0);
-            case BrowserColumn::Players:
-                return std::tuple<std::string, double>("", row.info.players);
-            case BrowserColumn::Ping:
-                return std::tuple<std::string, double>("", row.pingMilliseconds);
-            case BrowserColumn::Version:
-                break;
-        }
-        return std::tuple<std::string, double>("", versionKey(row.info));
-    };
-    std::stable_sort(model.rows.begin(), model.rows.end(), [&](const BrowserRow& a, const BrowserRow& b) {
-        const auto ka = key(a);
-        const auto kb = key(b);
-        if (ka != kb) return descending ? kb < ka : ka < kb;
-        // Equals keep one order whichever way they came in: by name, then by instance.
-        return std::tuple(rowName(a), a.info.instance) < std::tuple(rowName(b), b.info.instance);
+    std::sort(model.rows.begin(), model.rows.end(), [&](const BrowserRow& a, const BrowserRow& b) {
+        return shownBefore(a, b, column, descending);
     });
 }
 

@@ -2,6 +2,7 @@
 // aged out, sorted by a column, one selected; what the window and --list/--quick show.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -16,6 +17,11 @@ namespace brassmoor {
 
 // A row whose server has not answered for this many refresh rounds is taken out.
 inline constexpr std::uint32_t RoundsBeforeGone = 3;
+// Whatever answers is bounded: every host on the LAN hears a broadcast query with its nonce and may
+// answer under as many instances as it likes. One address fills at most RowsPerSender rows, the list
+// at most MaxRows answered rows (a game hosted here is always put in); answers beyond are ignored.
+inline constexpr std::size_t RowsPerSender = 4;
+inline constexpr std::size_t MaxRows = 512;
 
 struct BrowserRow {
     Ipv4Endpoint from;  // where it is joined: 127.0.0.1 once heard there, else the address it answered from
@@ -46,8 +52,9 @@ struct BrowserModel {
 // rounds go (the rows are sorted again then, and a selection that went moves to its neighbour).
 void startRound(BrowserModel& model, std::uint32_t nonce, double now);
 
-// Takes one datagram heard at `now`: an answer to this round's or the previous round's query adds
-// or refreshes its server's row in place (a new row sorts the rows again). False for anything else.
+// Takes one datagram heard at `now`: an answer to this round's or the previous round's query
+// refreshes its server's row in place, or adds one where it sorts, the others keeping their place,
+// while its sender and the list have room. False for anything else, an answer ignored included.
 bool takeAnswer(BrowserModel& model, const Ipv4Endpoint& from, std::span<const std::uint8_t> bytes, double now);
 
 // Puts a server this launcher hosts into the list at once, selected.

@@ -37,8 +37,8 @@ void addSearchAddress(GameSearch& search, std::uint32_t address);
 void addSearchName(GameSearch& search, const std::string& name);
 void refreshNow(GameSearch& search);
 
-// Sends a round when one is due and takes every answer already waiting; never waits. False, with
-// `error` set, when the socket failed.
+// Sends a round when one is due and takes the answers already waiting, a bounded number a call;
+// never waits. False, with `error` set, when the socket failed.
 bool pollGameSearch(GameSearch& search, BrowserModel& model, double now, std::string& error);
 
 // For --list and --quick: listens for `seconds`, asking twice in case a datagram was lost.
