@@ -29,7 +29,6 @@ namespace {
 using namespace brassmoor;
 
 constexpr std::uint32_t SearchNonce = 0x5EA4C401;
-constexpr std::uint32_t Loopback = 0x7F000001;
 constexpr std::uint32_t LanSender = 0x0A000002;
 constexpr std::uint32_t FloodCopies = 660;
 constexpr std::uint32_t FloodCopiesPerSender = 5;
