@@ -200,20 +200,11 @@ def test_the_sidecar_hears_ready_health_allocate_and_shutdown_through_a_session(
         server.close()
 
 
-NO_ANSWER = ("no answer on UDP 40123 at 127.0.0.1 within 2 s: forward UDP port 40123 to this server, "
-             "and let it through any firewall")
+NO_ANSWER = "no answer on UDP 40123 at 127.0.0.1 within 2 s: forward UDP port 40123 to this server"
 
 
 class StandInList(http.server.BaseHTTPRequestHandler):
-    """Records each request; answers the first announcement as a list whose check went unanswered."""
-
-    def answer(self, status, reply):
-        data = json.dumps(reply).encode()
-        self.send_response(status)
-        self.send_header("Content-Type", "application/json")
-        self.send_header("Content-Length", str(len(data)))
-        self.end_headers()
-        self.wfile.write(data)
+    """Records each request; refuses the first announcement as the real list does when its check goes unanswered."""
 
     def do_POST(self):
         body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
@@ -225,6 +216,13 @@ class StandInList(http.server.BaseHTTPRequestHandler):
     def do_DELETE(self):
         self.server.calls.append((time.monotonic(), "DELETE", self.path, b"", None))
         self.answer(200, {"listed": False, "removed": True})
+
+    def answer(self, status, reply):
+        data = json.dumps(reply).encode()
+        self.send_response(status)
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
 
     def log_message(self, *args):
         pass
@@ -246,10 +244,10 @@ def test_a_list_hears_the_game_again_after_30_s_and_its_withdrawal_on_sigterm():
         print("the server's lines:", *server.seen, sep="\n  ")
         print("the list's requests, seconds after the first:",
               [(round(t - listing.calls[0][0], 2), method) for t, method, *_ in listing.calls])
-        assert [call[1:] for call in listing.calls] == [("POST", "/v1/announce", b"{}", "application/json")] * 2 + [
-            ("DELETE", "/v1/announce", b"", None)]
+        posted = ("POST", "/v1/announce", b"{}", "application/json")
+        assert [call[1:] for call in listing.calls] == [posted, posted, ("DELETE", "/v1/announce", b"", None)]
         assert listing.calls[1][0] - listing.calls[0][0] >= 29.5 and listing.calls[2][0] > stopping
-        # One line per change: the dead list's second refusal, like the first, said nothing new.
+        # One line per change: the dead list's second refusal, like its first, said nothing new.
         assert sum(line.startswith("list ") for line in server.seen) == 4
     finally:
         listing.shutdown()
