@@ -29,8 +29,9 @@ packages=(
   # The server's --metrics and sidecar calls (prometheus-cpp's text format, civetweb's HTTP server
   # and client), and Debian's Prometheus and promtool, which scrape and lint it in the tests.
   prometheus-cpp-dev libcivetweb-dev prometheus
-  # HTTP and HTTPS to list servers (the server's announcements, the launcher's lists).
-  libcurl4-openssl-dev
+  # HTTP and HTTPS to list servers (the server's announcements, the launcher's lists), and the JSON
+  # their answers are read from.
+  libcurl4-openssl-dev nlohmann-json3-dev
 )
 
 # Optional, only with --cross-windows: the mingw-w64 compiler, the icon writer and NSIS for the

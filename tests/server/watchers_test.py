@@ -1,6 +1,6 @@
 """brassmoor-server's watchers, end to end: Debian's Prometheus scraping --metrics, /healthz beside idle
-connections, and the calls to a stand-in for the orchestrator's SDK sidecar (a recorder, not the real
-sidecar) through a session."""
+connections, the calls to a stand-in for the orchestrator's SDK sidecar (a recorder, not the real
+sidecar) through a session, and the announcements to a stand-in list server."""
 import http.server
 import json
 import os
@@ -197,4 +197,59 @@ def test_the_sidecar_hears_ready_health_allocate_and_shutdown_through_a_session(
         if sidecar:
             sidecar.shutdown()
             sidecar.server_close()
+        server.close()
+
+
+NO_ANSWER = "no answer on UDP 40123 at 127.0.0.1 within 2 s: forward UDP port 40123 to this server"
+
+
+class StandInList(http.server.BaseHTTPRequestHandler):
+    """Records each request; refuses the first announcement as the real list does when its check goes unanswered."""
+
+    def do_POST(self):
+        body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
+        self.server.calls.append((time.monotonic(), "POST", self.path, body, self.headers.get("Content-Type")))
+        first = len(self.server.calls) == 1
+        self.answer(422 if first else 200, {"listed": False, "reason": NO_ANSWER} if first else
+                    {"listed": True, "address": "127.0.0.1", "port": 40123, "name": "box", "players": 0})
+
+    def do_DELETE(self):
+        self.server.calls.append((time.monotonic(), "DELETE", self.path, b"", None))
+        self.answer(200, {"listed": False, "removed": True})
+
+    def answer(self, status, reply):
+        data = json.dumps(reply).encode()
+        self.send_response(status)
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+
+    def log_message(self, *args):
+        pass
+
+
+def test_a_list_hears_the_game_again_after_30_s_and_its_withdrawal_on_sigterm():
+    listing = http.server.ThreadingHTTPServer(("127.0.0.1", 0), StandInList)
+    listing.calls = []
+    threading.Thread(target=listing.serve_forever, daemon=True).start()
+    url, dead = f"http://127.0.0.1:{listing.server_port}/", f"http://127.0.0.1:{free_tcp_port()}"
+    server = RunningServer("--list-server", url, "--list-server", dead)
+    try:
+        server.wait_for_line(rf"^list {re.escape(url)}: not listed: {re.escape(NO_ANSWER)}$")
+        server.wait_for_line(rf"^list {re.escape(dead)}: not listed: cannot connect: Connection refused$")
+        server.wait_for_line(rf"^list {re.escape(url)}: listed as 127\.0\.0\.1$", timeout=DEADLINE + 30)
+        stopping = time.monotonic()
+        assert server.stop() == 0
+        server.wait_for_line(rf"^list {re.escape(url)}: removed$")
+        print("the server's lines:", *server.seen, sep="\n  ")
+        print("the list's requests, seconds after the first:",
+              [(round(t - listing.calls[0][0], 2), method) for t, method, *_ in listing.calls])
+        posted = ("POST", "/v1/announce", b"{}", "application/json")
+        assert [call[1:] for call in listing.calls] == [posted, posted, ("DELETE", "/v1/announce", b"", None)]
+        assert listing.calls[1][0] - listing.calls[0][0] >= 29.5 and listing.calls[2][0] > stopping
+        # One line per change: the dead list's second refusal, like its first, said nothing new.
+        assert sum(line.startswith("list ") for line in server.seen) == 4
+    finally:
+        listing.shutdown()
+        listing.server_close()
         server.close()

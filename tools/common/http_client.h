@@ -4,6 +4,7 @@
 // game is reached at). libcurl on Linux, WinHTTP on Windows: one file per system.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -17,14 +18,21 @@ struct HttpRequest {
     std::string ifNoneMatch;             // an earlier answer's ETag: a 304 then says nothing changed
     int timeoutMilliseconds = 5000;      // for the whole exchange, connecting included
     std::size_t maxBodyBytes = 1 << 20;  // a longer answer is a failure, never read further
+    // The local IPv4 address to connect from (a list server takes a game's address from the
+    // connection); empty: the system's choice. Not on Windows, where a request naming one fails.
+    std::string sourceAddress;
+    // When it turns true the request is given up within about a second (a program that stops does
+    // not wait for a slow server); null: never.
+    const std::atomic<bool>* abandon = nullptr;
 };
 
 struct HttpResponse {
     bool answered = false;  // a whole answer came (any status); otherwise `error` says why
     int status = 0;
     std::string body;
-    std::string etag;   // the ETag header, when there was one
-    std::string error;  // a few words: "timed out after 5 s", "certificate ...", ...
+    std::string etag;           // the ETag header, when there was one
+    int retryAfterSeconds = 0;  // the Retry-After header in seconds (a 429's or 503's); 0: none
+    std::string error;  // a few words: "cannot connect: ...", "timed out after 5 s", "certificate ...", ...
 };
 
 // Readies the library once, before any request (on the main thread); false, with `error` set, when

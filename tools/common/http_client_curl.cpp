@@ -4,10 +4,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "http_client.h"
+#include "option_values.h"
 #include "program_entry.h"
 
 namespace brassmoor {
@@ -17,8 +22,12 @@ namespace {
 struct Reading {
     HttpResponse* response;
     std::size_t limit;
+    const std::atomic<bool>* abandon;
     bool tooLong = false;
 };
+
+// The longest Retry-After taken as it is; anything longer (or an HTTP date) is read as this.
+constexpr int MaxRetryAfterSeconds = 86400;
 
 std::size_t takeBody(char* data, std::size_t size, std::size_t count, void* user) {
     auto* reading = static_cast<Reading*>(user);
@@ -39,19 +48,68 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
-std::size_t takeHeader(char* data, std::size_t size, std::size_t count, void* user) {
-    auto* reading = static_cast<Reading*>(user);
-    const std::string_view line(data, size * count);
-    constexpr std::string_view Name = "etag:";
+// The header's value when `line` is header `name` (lower case, with its colon); bounded like the
+// body: the headers read here are short tokens.
+std::optional<std::string_view> headerValue(std::string_view line, std::string_view name) {
     const auto sameLetter = [](char wanted, char got) {
         return wanted == std::tolower(static_cast<unsigned char>(got));
     };
-    // Bounded like the body: an ETag is a short token.
-    if (line.size() > Name.size() && line.size() < 512 &&
-        std::equal(Name.begin(), Name.end(), line.begin(), sameLetter)) {
-        reading->response->etag = std::string(trimmed(line.substr(Name.size())));
+    if (line.size() <= name.size() || line.size() >= 512 ||
+        !std::equal(name.begin(), name.end(), line.begin(), sameLetter)) {
+        return std::nullopt;
+    }
+    return trimmed(line.substr(name.size()));
+}
+
+std::size_t takeHeader(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* reading = static_cast<Reading*>(user);
+    const std::string_view line(data, size * count);
+    if (const auto etag = headerValue(line, "etag:")) reading->response->etag = std::string(*etag);
+    if (const auto retry = headerValue(line, "retry-after:")) {
+        const auto seconds = parseWhole(*retry);
+        reading->response->retryAfterSeconds = static_cast<int>(
+            std::min<std::uint64_t>(seconds.value_or(MaxRetryAfterSeconds), MaxRetryAfterSeconds));
     }
     return size * count;
+}
+
+// Called by libcurl during the transfer, at least about once a second: non-zero gives it up.
+int checkAbandoned(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const auto* reading = static_cast<Reading*>(user);
+    return reading->abandon != nullptr && reading->abandon->load() ? 1 : 0;
+}
+
+// A few steady words for what went wrong: the same failure gives the same text each time (no
+// milliseconds in it), so that a caller logging changes logs it once.
+std::string failureText(CURLcode result, CURL* handle, const char* detail, const HttpRequest& request) {
+    const std::string said = detail[0] != '\0' ? detail : curl_easy_strerror(result);
+    switch (result) {
+        case CURLE_COULDNT_CONNECT: {
+            long systemError = 0;
+            curl_easy_getinfo(handle, CURLINFO_OS_ERRNO, &systemError);
+            return "cannot connect: " + std::string(systemError != 0
+                                                        ? std::strerror(static_cast<int>(systemError))
+                                                        : curl_easy_strerror(result));
+        }
+        case CURLE_OPERATION_TIMEDOUT: {
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%g", request.timeoutMilliseconds / 1000.0);
+            return "timed out after " + std::string(seconds) + " s";
+        }
+        case CURLE_COULDNT_RESOLVE_HOST:
+            return "the name does not resolve: " + said;
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CACERT_BADFILE:
+            return "the certificate or TLS failed: " + said;
+        case CURLE_ABORTED_BY_CALLBACK:
+            return "abandoned";
+        case CURLE_INTERFACE_FAILED:
+            return "cannot connect from " + request.sourceAddress + ": " + said;
+        default:
+            return said;
+    }
 }
 
 struct CurlDeleter {
@@ -92,7 +150,7 @@ HttpResponse sendHttpRequest(const HttpRequest& request) {
         return response;
     }
     CURL* handle = curl.get();
-    Reading reading{&response, request.maxBodyBytes};
+    Reading reading{&response, request.maxBodyBytes, request.abandon};
     std::unique_ptr<curl_slist, HeaderListDeleter> headers;
     auto addHeader = [&](const std::string& header) {
         headers.reset(curl_slist_append(headers.release(), header.c_str()));
@@ -109,6 +167,11 @@ HttpResponse sendHttpRequest(const HttpRequest& request) {
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &reading);
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, takeHeader);
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, &reading);
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, checkAbandoned);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &reading);
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, request.abandon != nullptr ? 0L : 1L);
+    const std::string source = "host!" + request.sourceAddress;
+    if (!request.sourceAddress.empty()) curl_easy_setopt(handle, CURLOPT_INTERFACE, source.c_str());
     curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     if (request.method == "POST" || !request.body.empty()) {
         curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.body.c_str());
@@ -128,7 +191,7 @@ HttpResponse sendHttpRequest(const HttpRequest& request) {
         return response;
     }
     if (result != CURLE_OK) {
-        response.error = detail[0] != '\0' ? detail : curl_easy_strerror(result);
+        response.error = failureText(result, handle, detail, request);
         response.body.clear();
         return response;
     }

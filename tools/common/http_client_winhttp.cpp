@@ -2,10 +2,12 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
 #include "http_client.h"
+#include "option_values.h"
 #include "program_entry.h"
 
 namespace brassmoor {
@@ -59,6 +61,12 @@ void stopHttpClient() {}
 
 HttpResponse sendHttpRequest(const HttpRequest& request) {
     HttpResponse response;
+    if (!request.sourceAddress.empty()) {
+        response.error = "choosing the address to connect from is not in this build";
+        return response;
+    }
+    // WinHTTP's calls block whole: a request is given up between them, not inside one.
+    const auto abandoned = [&] { return request.abandon != nullptr && request.abandon->load(); };
     const std::wstring url = wide(request.url);
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof parts;
@@ -106,8 +114,8 @@ HttpResponse sendHttpRequest(const HttpRequest& request) {
         exchange.get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
         headers.empty() ? 0 : static_cast<DWORD>(-1L), const_cast<char*>(request.body.data()),
         static_cast<DWORD>(request.body.size()), static_cast<DWORD>(request.body.size()), 0);
-    if (!sent || !WinHttpReceiveResponse(exchange.get(), nullptr)) {
-        response.error = failure("no answer");
+    if (!sent || abandoned() || !WinHttpReceiveResponse(exchange.get(), nullptr)) {
+        response.error = abandoned() ? "abandoned" : failure("no answer");
         return response;
     }
     DWORD status = 0;
@@ -120,10 +128,24 @@ HttpResponse sendHttpRequest(const HttpRequest& request) {
                             WINHTTP_NO_HEADER_INDEX)) {
         response.etag = narrow(std::wstring(etag, etagSize / sizeof(wchar_t)));
     }
+    wchar_t retryAfter[64];
+    DWORD retryAfterSize = sizeof retryAfter;
+    if (WinHttpQueryHeaders(exchange.get(), WINHTTP_QUERY_RETRY_AFTER, WINHTTP_HEADER_NAME_BY_INDEX,
+                            retryAfter, &retryAfterSize, WINHTTP_NO_HEADER_INDEX)) {
+        // Seconds alone; an HTTP date (or a longer wait) is read as a day.
+        const auto seconds = parseWhole(narrow(std::wstring(retryAfter, retryAfterSize / sizeof(wchar_t))));
+        response.retryAfterSeconds =
+            static_cast<int>(std::min<std::uint64_t>(seconds.value_or(86400), 86400));
+    }
     // WinHTTP bounds each step; the whole exchange is bounded here, so a server that drips never holds on.
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(limit);
     std::vector<char> buffer(16 * 1024);
     while (true) {
+        if (abandoned()) {
+            response.error = "abandoned";
+            response.body.clear();
+            return response;
+        }
         if (GetTickCount64() > deadline) {
             response.error = "timed out after " + std::to_string(limit / 1000) + " s";
             response.body.clear();

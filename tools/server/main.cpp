@@ -1,5 +1,6 @@
 // brassmoor-server: the server loop until a stop request (Ctrl-C or SIGTERM) or, with
-// --end-when-empty, the session's end; with its watchers: the metrics endpoint and the sidecar link.
+// --end-when-empty, the session's end; with its watchers: the metrics endpoint, and the thread that
+// talks to the orchestrator's sidecar and the list servers.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include "server_loop.h"
 #include "sidecar_link.h"
 #include "stop_request.h"
+#include "watchers_thread.h"
 
 namespace brassmoor {
 namespace {
@@ -25,7 +27,7 @@ constexpr double ShutdownWaitSeconds = 5.0;
 struct Watchers {
     FiguresSlot slot;
     MetricsEndpoint metrics;
-    SidecarLink sidecar;
+    WatchersThread calls;
 };
 
 bool startWatchers(const ServerOptions& options, Watchers& watchers, std::string& error) {
@@ -39,27 +41,31 @@ bool startWatchers(const ServerOptions& options, Watchers& watchers, std::string
         error = sidecar.error;
         return false;
     }
-    if (sidecar.port) {
-        if (!startSidecarLink(*sidecar.port, watchers.slot, stdout, watchers.sidecar, error)) return false;
-        std::printf("agones: talking to the sidecar on 127.0.0.1:%u\n", unsigned{*sidecar.port});
+    if (!startWatchersThread(sidecar.port, options.listServers, options.bindAddress, watchers.slot, stdout,
+                             watchers.calls, error)) {
+        return false;
     }
+    if (sidecar.port)
+        std::printf("agones: talking to the sidecar on 127.0.0.1:%u\n", unsigned{*sidecar.port});
     return true;
 }
 
 void stopWatchers(Watchers& watchers) {
-    stopSidecarLink(watchers.sidecar);
+    stopWatchersThread(watchers.calls);
     stopMetricsEndpoint(watchers.metrics);
 }
 
-// The session is over: the sidecar, when there is one, is told before the program ends.
+// The session is over: the sidecar, when there is one, is told before the program ends (and the
+// lists are withdrawn from as the watchers' thread stops).
 void endSession(Watchers& watchers) {
     publishSessionOver(watchers.slot);
-    if (!watchers.sidecar.thread.joinable()) return;
+    endWatchedSession(watchers.calls);
+    if (!watchers.calls.sidecarPort) return;
     const double deadline = monotonicSeconds() + ShutdownWaitSeconds;
-    while (!watchers.sidecar.shutdownDone.load() && stopRequest() == 0 && monotonicSeconds() < deadline) {
+    while (!watchers.calls.shutdownDone.load() && stopRequest() == 0 && monotonicSeconds() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    if (!watchers.sidecar.shutdownDone.load()) std::printf("agones: the sidecar did not take the shutdown\n");
+    if (!watchers.calls.shutdownDone.load()) std::printf("agones: the sidecar did not take the shutdown\n");
 }
 
 int run(const ServerOptions& options) {

@@ -1,11 +1,13 @@
 // The server's command line: parsed into plain values, with a message for anything it cannot take.
 #include "options.h"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <string_view>
 
 #include "ipv4_endpoint.h"
+#include "list_announcement.h"
 #include "option_values.h"
 #include "server_info.h"
 
@@ -81,7 +83,8 @@ std::string applyOption(std::string_view name, std::string_view value, ServerOpt
     } else if (name == "--metrics") {
         Ipv4Endpoint endpoint;
         if (!parseIpv4Endpoint(value, endpoint) || endpoint.port == 0) {
-            return "--metrics needs an IPv4 address and a TCP port such as 127.0.0.1:40124, not " + quoted(value);
+            return "--metrics needs an IPv4 address and a TCP port such as 127.0.0.1:40124, not " +
+                   quoted(value);
         }
         options.metrics = endpoint;
     } else if (name == "--end-when-empty") {
@@ -96,6 +99,15 @@ std::string applyOption(std::string_view name, std::string_view value, ServerOpt
         if (options.name.empty() && !value.empty()) {
             return "--name needs printable text, not only control characters or spaces";
         }
+    } else if (name == "--list-server") {
+        std::string reason;
+        if (!checkListServerUrl(value, reason)) return "--list-server " + reason + ", not " + quoted(value);
+        auto& lists = options.listServers;
+        if (std::find(lists.begin(), lists.end(), value) != lists.end())
+            return "--list-server " + quoted(value) + " is given twice";
+        if (lists.size() == MaxListServers)
+            return "--list-server may be given " + std::to_string(MaxListServers) + " times at most";
+        lists.emplace_back(value);
     } else if (name == "--seed") {
         auto n = parseWhole(value);
         if (!n) return "--seed needs a whole number from 0 to 18446744073709551615, not " + quoted(value);
@@ -108,7 +120,7 @@ bool takesValue(std::string_view name) {
     return name == "--bind" || name == "--port" || name == "--rate" || name == "--bots" ||
            name == "--timeout" || name == "--seed" || name == "--arena" || name == "--max-clients" ||
            name == "--max-entries" || name == "--status" || name == "--capture" || name == "--metrics" ||
-           name == "--end-when-empty" || name == "--name";
+           name == "--end-when-empty" || name == "--name" || name == "--list-server";
 }
 
 }  // namespace
@@ -162,6 +174,10 @@ std::string serverUsageText() {
            "  --name TEXT        the name launchers show for this server (default: the computer's\n"
            "                     host name); printable UTF-8 cut to 48 bytes, control characters\n"
            "                     and invisible ones left out\n"
+           "  --list-server URL  announce the game to this list server (http:// or https://) once\n"
+           "                     it serves and every 30 s, and withdraw it on stopping; repeat for\n"
+           "                     more lists (up to 8). The list checks UDP 40123 at the address the\n"
+           "                     announcement comes from, so that port must reach this server\n"
            "  --help             print this and exit\n"
            "  --version          print the version and exit\n"
            "\n"
@@ -169,6 +185,5 @@ std::string serverUsageText() {
            "server's SDK sidecar on 127.0.0.1 that it is ready once serving, that it is healthy\n"
            "every 2 s while ticks run, and to shut down when --end-when-empty ends the session.\n";
 }
-
 
 }  // namespace brassmoor

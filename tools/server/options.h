@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "ipv4_endpoint.h"
 #include "net/datagram.h"
@@ -33,8 +34,14 @@ struct ServerOptions {
     std::optional<Ipv4Endpoint> metrics;
     // Once a client has been served, the server ends when none has been heard this long; 0: never.
     double endWhenEmptySeconds = 0.0;
-    std::string name;            // told in info answers, sanitised; empty: the computer's host name
+    std::string name;  // told in info answers, sanitised; empty: the computer's host name
+    // List servers the game is announced to (brassmoor-server alone), each an http:// or https://
+    // URL, in the order given.
+    std::vector<std::string> listServers;
 };
+
+// --list-server may name this many lists at most: each costs a request every 30 s.
+inline constexpr std::size_t MaxListServers = 8;
 
 // The metrics port the container image and the service's options file use: the one after the
 // game's UDP port (the exporters' range 9100-9999 is allocated to the last number).

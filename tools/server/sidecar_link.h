@@ -1,25 +1,16 @@
-// The thread that talks to the orchestrator's SDK sidecar (AGONES_SDK_HTTP_PORT): it reads what the
-// tick loop published, follows the sidecar schedule and makes each call itself, so no call ever
-// blocks a tick.
+// The orchestrator's SDK sidecar (AGONES_SDK_HTTP_PORT) as one kind of call on the watchers' thread:
+// the calls the sidecar schedule asks for, made from what the tick loop published.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "figures_slot.h"
+#include "sidecar_schedule.h"
 
 namespace brassmoor {
-
-struct SidecarLink {
-    std::uint16_t port = 0;
-    std::thread thread;
-    std::atomic<bool> stop{false};
-    std::atomic<bool> shutdownDone{false};
-};
 
 // The sidecar's port from AGONES_SDK_HTTP_PORT's value (null: unset, so no link); an error line for
 // a value that is not a port.
@@ -29,11 +20,8 @@ struct SidecarPortResult {
 };
 SidecarPortResult sidecarPortFrom(const char* value);
 
-// Starts the thread; its log lines go to `log`. False, with `error` set, when this build cannot.
-bool startSidecarLink(std::uint16_t port, FiguresSlot& slot, std::FILE* log, SidecarLink& link,
-                      std::string& error);
-
-// Stops the thread (a call in flight is finished first).
-void stopSidecarLink(SidecarLink& link);
+// Makes the sidecar's call that is due now, if one is; true when it made one. Its lines go to `log`.
+bool callSidecarIfDue(std::uint16_t port, SidecarSchedule& schedule, const PublishedFigures& published,
+                      std::FILE* log);
 
 }  // namespace brassmoor
