@@ -6,6 +6,8 @@
 #include <cstdio>
 
 #include "ipv4_endpoint.h"
+#include "list_announcement.h"
+#include "listed_games.h"
 #include "played_game.h"
 #include "remembered_addresses.h"
 
@@ -74,15 +76,43 @@ void takeTypedLookup(BrowserSession& session) {
     startGame(session.program, result.address, session.game, session.messages);
 }
 
-// A console, when there is one, hears of each game as it is first found.
+// A console, when there is one, hears of each game as it first answers.
 void announceNewRows(BrowserSession& session) {
     for (const BrowserRow& row : session.model.rows) {
-        if (std::find(session.announced.begin(), session.announced.end(), row.info.instance) !=
-            session.announced.end()) {
+        if (!row.answered || std::find(session.announced.begin(), session.announced.end(), rowKey(row)) !=
+                                 session.announced.end()) {
             continue;
         }
-        session.announced.push_back(row.info.instance);
+        session.announced.push_back(rowKey(row));
         std::printf("found %s\n", describeRow(row).c_str());
+    }
+}
+
+// The lists read from now on: the fetcher reads them at once, and the games of lists gone go too.
+void listsChanged(BrowserSession& session) {
+    setFetchedLists(session.fetcher, listUrls(session.lists));
+    showListedGames(session.model, allListedGames(session.lists));
+}
+
+std::vector<std::string> userListUrls(const BrowserSession& session) {
+    std::vector<std::string> urls;
+    for (const ListSource& source : session.lists) {
+        if (source.server.origin == ListOrigin::User) urls.push_back(source.server.url);
+    }
+    return urls;
+}
+
+void openLists(BrowserSession& session, const std::vector<std::string>& listServers) {
+    ListServersLoad user = loadUserListServers(session.folders.config);
+    ListServersLoad system = loadSystemListServers(systemConfigFolder());
+    for (const ListServersLoad* load : {&user, &system}) {
+        for (const std::string& problem : load->problems)
+            reportProblem(session.messages, problem);
+    }
+    session.lists = listSourcesFor(combineListServers(listServers, user.urls, system.urls));
+    std::string error;
+    if (!startListFetcher(session.fetcher, listUrls(session.lists), error)) {
+        reportProblem(session.messages, "cannot read list servers: " + error);
     }
 }
 
@@ -90,7 +120,7 @@ void announceNewRows(BrowserSession& session) {
 
 BrowserView browserView(const BrowserSession& session) {
     const BrowserRow* chosen = selectedRow(session.model);
-    BrowserView view{session.model, session.remembered, session.messages.shown};
+    BrowserView view{session.model, session.remembered, session.messages.shown, session.lists};
     view.gameRunning = gameRunning(session.game);
     view.lookingUp = session.joining.has_value();
     view.busy = busy(session);
@@ -100,7 +130,8 @@ BrowserView browserView(const BrowserSession& session) {
     return view;
 }
 
-void openBrowserSession(BrowserSession& session, const ClientProgram& program) {
+void openBrowserSession(BrowserSession& session, const ClientProgram& program,
+                        const std::vector<std::string>& listServers) {
     session.program = program;
     session.folders = userFolders();
     session.messages.stateFolder = session.folders.state;
@@ -118,17 +149,28 @@ void openBrowserSession(BrowserSession& session, const ClientProgram& program) {
     session.remembered = std::move(loaded.addresses);
     for (const std::string& address : session.remembered)
         addSearchName(session.search, address);
+    LauncherSettingsLoad settings = loadLauncherSettings(session.folders.config);
+    if (!settings.problem.empty()) reportProblem(session.messages, settings.problem);
+    session.settings = settings.settings;
+    session.model.filter.hideEmpty = session.settings.hideEmpty;
+    session.model.filter.hideFull = session.settings.hideFull;
+    session.model.filter.hideOtherVersions = session.settings.hideOtherVersions;
+    openLists(session, listServers);
 }
 
 void closeBrowserSession(BrowserSession& session) {
     endGame(session.game);
     closeHosted(session);
+    stopListFetcher(session.fetcher);
     closeGameSearch(session.search);
 }
 
 bool stepBrowserSession(BrowserSession& session, double now, int waitMilliseconds) {
+    for (const std::string& line :
+         takeListReads(session.lists, takeFetchedLists(session.fetcher), session.model))
+        reportProblem(session.messages, line);
     std::string error;
-    if (!pollGameSearch(session.search, session.model, now, error)) {
+    if (!pollGameSearch(session.search, session.model, now, error, session.shownFirst)) {
         reportProblem(session.messages, error);
         refreshNow(session.search);
     }
@@ -181,8 +223,8 @@ void stopHosting(BrowserSession& session) {
     reportNews(session.messages, "the game hosted here has stopped");
 }
 
-void selectGame(BrowserSession& session, std::uint32_t instance) {
-    selectRow(session.model, instance);
+void selectGame(BrowserSession& session, std::uint64_t key) {
+    selectRow(session.model, key);
 }
 
 void moveGameSelection(BrowserSession& session, int step) {
@@ -191,6 +233,81 @@ void moveGameSelection(BrowserSession& session, int step) {
 
 void sortGames(BrowserSession& session, BrowserColumn column, bool descending) {
     sortRows(session.model, column, descending);
+}
+
+void filterGames(BrowserSession& session, const BrowserFilter& filter) {
+    setFilter(session.model, filter);
+    const LauncherSettings wanted{filter.hideEmpty, filter.hideFull, filter.hideOtherVersions};
+    if (wanted.hideEmpty == session.settings.hideEmpty && wanted.hideFull == session.settings.hideFull &&
+        wanted.hideOtherVersions == session.settings.hideOtherVersions) {
+        return;
+    }
+    session.settings = wanted;
+    std::string error;
+    if (!saveLauncherSettings(session.folders.config, wanted, error)) {
+        reportProblem(session.messages, "cannot keep the window's settings: " + error);
+    }
+}
+
+void noteShownRows(BrowserSession& session, std::vector<std::uint64_t> keys) {
+    session.shownFirst = std::move(keys);
+}
+
+void refreshGames(BrowserSession& session) {
+    refreshNow(session.search);
+    fetchListsNow(session.fetcher);
+    askListedAgain(session.model);
+}
+
+void addListServer(BrowserSession& session, const std::string& typed) {
+    const std::size_t first = typed.find_first_not_of(" \t");
+    const std::string url = first == std::string::npos
+                                ? std::string()
+                                : typed.substr(first, typed.find_last_not_of(" \t") - first + 1);
+    std::string reason;
+    if (!checkListServerUrl(url, reason)) {
+        reportProblem(session.messages, "a list server " + reason);
+        return;
+    }
+    const bool known = std::any_of(session.lists.begin(), session.lists.end(),
+                                   [&](const ListSource& source) { return source.server.url == url; });
+    if (known) {
+        reportNews(session.messages, "the list at " + url + " is read already");
+        return;
+    }
+    if (session.lists.size() >= MaxListServersRead) {
+        reportProblem(session.messages, "cannot add the list at " + url + ": " +
+                                            std::to_string(MaxListServersRead) + " lists are read at most");
+        return;
+    }
+    std::vector<std::string> urls = userListUrls(session);
+    urls.push_back(url);
+    std::string error;
+    if (!saveUserListServers(session.folders.config, urls, error)) {
+        reportProblem(session.messages, "cannot add the list at " + url + ": " + error);
+        return;
+    }
+    session.lists.push_back(ListSource{ListServer{url, ListOrigin::User}, {}, false, {}});
+    listsChanged(session);
+    reportNews(session.messages, "reading the list at " + url);
+}
+
+void removeListServer(BrowserSession& session, const std::string& url) {
+    const auto source =
+        std::find_if(session.lists.begin(), session.lists.end(), [&](const ListSource& known) {
+            return known.server.url == url && known.server.origin == ListOrigin::User;
+        });
+    if (source == session.lists.end()) return;
+    std::vector<std::string> urls = userListUrls(session);
+    std::erase(urls, url);
+    std::string error;
+    if (!saveUserListServers(session.folders.config, urls, error)) {
+        reportProblem(session.messages, "cannot remove the list at " + url + ": " + error);
+        return;
+    }
+    session.lists.erase(source);
+    listsChanged(session);
+    reportNews(session.messages, "no longer reading the list at " + url);
 }
 
 }  // namespace brassmoor

@@ -1,6 +1,7 @@
-// What the launcher's window runs, without the window: it ties together the search, the look-up of
-// a typed name, the game it started, the game it hosts, the remembered addresses and the messages,
-// and keeps to one game (or one join being looked up) at a time.
+// What the launcher's window runs, without the window: it ties together the search, the lists read
+// from list servers, the look-up of a typed name, the game it started, the game it hosts, the
+// remembered addresses, the window's settings and the messages, and keeps to one game (or one join
+// being looked up) at a time.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,9 @@
 #include "client_process.h"
 #include "game_search.h"
 #include "hosted_game.h"
+#include "launcher_settings.h"
+#include "list_fetcher.h"
+#include "list_sources.h"
 #include "name_lookup.h"
 #include "session_messages.h"
 #include "user_folders.h"
@@ -29,7 +33,11 @@ struct BrowserSession {
     ClientProcess game;                   // the game started from here, while it runs
     std::unique_ptr<HostedGame> hosted;   // a game served by this launcher
     SessionMessages messages;
-    std::vector<std::uint32_t> announced;  // the servers whose "found" line was printed
+    std::vector<std::uint64_t> announced;   // the rows whose "found" line was printed
+    std::vector<ListSource> lists;          // the list servers read, and what each said
+    ListFetcher fetcher;                    // reads them on its own thread
+    LauncherSettings settings;              // as last saved
+    std::vector<std::uint64_t> shownFirst;  // the rows on the screen: their listed games are asked first
 };
 
 // What the window shows of the session and which of its controls act now: it draws this alone.
@@ -37,6 +45,7 @@ struct BrowserView {
     const BrowserModel& list;
     const std::vector<std::string>& remembered;
     const std::vector<BrowserMessage>& messages;
+    const std::vector<ListSource>& lists;
     bool gameRunning = false;      // the window is hidden meanwhile
     bool lookingUp = false;        // a typed name is being looked up to join
     bool busy = false;             // either of the two: nothing else can start
@@ -46,8 +55,10 @@ struct BrowserView {
 };
 BrowserView browserView(const BrowserSession& session);
 
-// Opens the search and has the remembered addresses asked too; what fails is reported.
-void openBrowserSession(BrowserSession& session, const ClientProgram& program);
+// Opens the search and has the remembered addresses asked too, and starts reading the list servers
+// (`listServers` from the command line, then the user's and the computer's); what fails is reported.
+void openBrowserSession(BrowserSession& session, const ClientProgram& program,
+                        const std::vector<std::string>& listServers = {});
 // Ends a game still running and the hosted game.
 void closeBrowserSession(BrowserSession& session);
 
@@ -63,8 +74,17 @@ void startPractice(BrowserSession& session);
 void hostLanGame(BrowserSession& session, std::uint32_t bots);
 void stopHosting(BrowserSession& session);
 // The list's own: a row picked, the selection moved by `step` rows, a header clicked.
-void selectGame(BrowserSession& session, std::uint32_t instance);
+void selectGame(BrowserSession& session, std::uint64_t key);
 void moveGameSelection(BrowserSession& session, int step);
 void sortGames(BrowserSession& session, BrowserColumn column, bool descending);
+// The filter above the list; its toggles are saved when they change.
+void filterGames(BrowserSession& session, const BrowserFilter& filter);
+// The rows the window shows now (their listed games are asked first).
+void noteShownRows(BrowserSession& session, std::vector<std::uint64_t> keys);
+// Refresh: the search's next round and every list at once, and each listed game asked again.
+void refreshGames(BrowserSession& session);
+// The user's list servers, saved whole before the lists read change; each failure is reported.
+void addListServer(BrowserSession& session, const std::string& typed);
+void removeListServer(BrowserSession& session, const std::string& url);
 
 }  // namespace brassmoor

@@ -14,6 +14,7 @@
 
 #include "browser_session.h"
 #include "launcher_options.h"
+#include "list_announcement.h"
 #include "monotonic_clock.h"
 #include "stop_request.h"
 
@@ -22,8 +23,8 @@ namespace brassmoor {
 namespace {
 
 constexpr const char* Title = "Brassmoor: choose a game";
-constexpr int WindowWidth = 760;
-constexpr int WindowHeight = 460;
+constexpr int WindowWidth = 860;
+constexpr int WindowHeight = 520;
 constexpr float FontPixels = 17.0f;
 // Fonts tried in turn for the list (ImGui's own small font when none is there).
 constexpr std::array<const char*, 3> FontFiles{"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
@@ -45,6 +46,8 @@ const ImVec4 ErrorText{1.0f, 0.45f, 0.4f, 1.0f};
 
 struct WindowState {
     std::array<char, 256> address{};
+    std::array<char, 64> nameFilter{};
+    std::array<char, MaxListServerUrlBytes + 1> listUrl{};  // typed into the list servers' box
     int bots = 3;
     bool scrollToSelected = false;
     // The list's keys since the last frame: a press and its release can both come between
@@ -126,17 +129,18 @@ void drawTable(BrowserSession& session, const BrowserView& view, WindowState& st
     const ImGuiTableFlags flags = ImGuiTableFlags_Sortable | ImGuiTableFlags_RowBg |
                                   ImGuiTableFlags_BordersOuter | ImGuiTableFlags_BordersInnerV |
                                   ImGuiTableFlags_ScrollY | ImGuiTableFlags_SizingFixedFit;
-    if (!ImGui::BeginTable("games", 4, flags, ImVec2(0.0f, height))) return;
+    if (!ImGui::BeginTable("games", 5, flags, ImVec2(0.0f, height))) return;
     ImGui::TableSetupScrollFreeze(0, 1);
     ImGui::TableSetupColumn("Name", ImGuiTableColumnFlags_WidthStretch, 0.0f, int(BrowserColumn::Name));
+    ImGui::TableSetupColumn("Found", ImGuiTableColumnFlags_WidthFixed, 110.0f, int(BrowserColumn::Found));
     ImGui::TableSetupColumn("Players",
                             ImGuiTableColumnFlags_DefaultSort | ImGuiTableColumnFlags_PreferSortDescending |
                                 ImGuiTableColumnFlags_WidthFixed,
-                            100.0f, int(BrowserColumn::Players));
-    ImGui::TableSetupColumn("Ping", ImGuiTableColumnFlags_WidthFixed, 80.0f, int(BrowserColumn::Ping));
+                            90.0f, int(BrowserColumn::Players));
+    ImGui::TableSetupColumn("Ping", ImGuiTableColumnFlags_WidthFixed, 95.0f, int(BrowserColumn::Ping));
     ImGui::TableSetupColumn("Version",
                             ImGuiTableColumnFlags_PreferSortDescending | ImGuiTableColumnFlags_WidthFixed,
-                            80.0f, int(BrowserColumn::Version));
+                            70.0f, int(BrowserColumn::Version));
     ImGui::TableHeadersRow();
     // Sorted on a header click (and on the first frame) only; rows coming and going sort themselves.
     if (ImGuiTableSortSpecs* specs = ImGui::TableGetSortSpecs(); specs != nullptr && specs->SpecsDirty) {
@@ -146,25 +150,34 @@ void drawTable(BrowserSession& session, const BrowserView& view, WindowState& st
         }
         specs->SpecsDirty = false;
     }
-    std::optional<std::uint32_t> join;
+    std::optional<std::uint64_t> join;
+    std::vector<std::uint64_t> onScreen;  // the listed games here are asked first
+    bool anyShown = false;
     for (const BrowserRow& row : model.rows) {
+        if (!rowShown(model, row)) continue;
+        anyShown = true;
+        const std::uint64_t key = rowKey(row);
         ImGui::TableNextRow();
         ImGui::TableNextColumn();
         const bool joinable = isJoinable(model, row);
         if (!joinable) ImGui::PushStyleColor(ImGuiCol_Text, Greyed);
-        const bool selected = model.selected == row.info.instance;
+        const bool selected = model.selected == key;
         // The name is drawn as text beside an unnamed row, never inside the label: ImGui reads "##" in a
         // label as the start of its id, so a server named with one would be shown cut.
-        const std::string id = "##" + std::to_string(row.info.instance);
+        const std::string id = "##" + std::to_string(key);
         if (ImGui::Selectable(id.c_str(), selected,
                               ImGuiSelectableFlags_SpanAllColumns | ImGuiSelectableFlags_AllowDoubleClick)) {
-            selectGame(session, row.info.instance);
-            if (ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left)) join = row.info.instance;
+            selectGame(session, key);
+            if (ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left)) join = key;
         }
+        if (row.found == FoundOn::Internet && ImGui::IsItemVisible()) onScreen.push_back(key);
         const bool hovered = ImGui::IsItemHovered();
         ImGui::SameLine(0.0f, 0.0f);
         ImGui::TextUnformatted((rowName(row) + (row.hostedHere ? "  (hosted here)" : "")).c_str());
-        if (!joinable && hovered) {
+        if (!row.answered && hovered) {
+            ImGui::SetTooltip(isUnreachable(row) ? "Listed on the Internet; it does not answer from here"
+                                                 : "Listed on the Internet; asking it for its players");
+        } else if (!joinable && hovered) {
             ImGui::SetTooltip("Version %s: this launcher joins only %u.%u games", rowVersion(row).c_str(),
                               unsigned(model.own.major), unsigned(model.own.minor));
         }
@@ -173,6 +186,8 @@ void drawTable(BrowserSession& session, const BrowserView& view, WindowState& st
             state.scrollToSelected = false;
         }
         ImGui::TableNextColumn();
+        ImGui::TextUnformatted(rowFound(row).c_str());
+        ImGui::TableNextColumn();
         ImGui::TextUnformatted(rowPlayers(row).c_str());
         ImGui::TableNextColumn();
         ImGui::TextUnformatted(rowPing(row).c_str());
@@ -180,13 +195,79 @@ void drawTable(BrowserSession& session, const BrowserView& view, WindowState& st
         ImGui::TextUnformatted(rowVersion(row).c_str());
         if (!joinable) ImGui::PopStyleColor();
     }
-    if (model.rows.empty()) {
+    if (!anyShown) {
         ImGui::TableNextRow();
         ImGui::TableNextColumn();
-        ImGui::TextDisabled("Looking for games on this computer and the local networks...");
+        ImGui::TextDisabled(model.rows.empty()
+                                ? "Looking for games on this computer, the local networks and the lists..."
+                                : "No game matches the filter.");
     }
     ImGui::EndTable();
+    noteShownRows(session, std::move(onScreen));
     if (join) joinSelected(session);
+}
+
+// The filter above the list: a name and three toggles, remembered across starts.
+void drawFilter(BrowserSession& session, const BrowserView& view, WindowState& state) {
+    BrowserFilter filter = view.list.filter;
+    ImGui::SetNextItemWidth(200.0f);
+    bool changed = ImGui::InputTextWithHint("##filter", "Filter by name", state.nameFilter.data(),
+                                            state.nameFilter.size());
+    filter.name = state.nameFilter.data();
+    ImGui::SameLine();
+    changed = ImGui::Checkbox("Hide empty", &filter.hideEmpty) || changed;
+    ImGui::SameLine();
+    changed = ImGui::Checkbox("Hide full", &filter.hideFull) || changed;
+    ImGui::SameLine();
+    changed = ImGui::Checkbox("Hide other versions", &filter.hideOtherVersions) || changed;
+    if (changed) filterGames(session, filter);
+    ImGui::SameLine();
+    if (ImGui::Button("Refresh")) refreshGames(session);
+    ImGui::SameLine();
+    if (ImGui::Button("Lists...")) ImGui::OpenPopup("List servers");
+}
+
+// The list servers read: where each comes from and how it reads; the player's own can be removed,
+// and one added.
+void drawListServers(BrowserSession& session, const BrowserView& view, WindowState& state) {
+    const ImGuiIO& io = ImGui::GetIO();
+    ImGui::SetNextWindowSize(ImVec2(io.DisplaySize.x * 0.85f, 0.0f));
+    ImGui::SetNextWindowPos(ImVec2(io.DisplaySize.x * 0.5f, io.DisplaySize.y * 0.4f), ImGuiCond_Always,
+                            ImVec2(0.5f, 0.5f));
+    if (!ImGui::BeginPopupModal("List servers", nullptr, ImGuiWindowFlags_NoSavedSettings)) return;
+    ImGui::TextWrapped("The Internet's games are read from these list servers, every %.0f s and on Refresh.",
+                       ListRefreshSeconds);
+    std::optional<std::string> removed;
+    if (view.lists.empty()) ImGui::TextDisabled("None yet: add one below.");
+    for (std::size_t i = 0; i < view.lists.size(); ++i) {
+        const ListSource& source = view.lists[i];
+        ImGui::PushID(static_cast<int>(i));
+        ImGui::BeginDisabled(source.server.origin != ListOrigin::User);
+        if (ImGui::SmallButton("Remove")) removed = source.server.url;
+        ImGui::EndDisabled();
+        ImGui::PopID();
+        ImGui::SameLine();
+        ImGui::TextUnformatted(source.server.url.c_str());
+        ImGui::SameLine();
+        const std::string reading = !source.heard ? "reading..."
+                                    : !source.problem.empty()
+                                        ? "cannot be read"
+                                        : std::to_string(source.games.size()) + " games";
+        ImGui::TextDisabled("(%s; %s)", describeListOrigin(source.server.origin), reading.c_str());
+    }
+    if (removed) removeListServer(session, *removed);
+    ImGui::Separator();
+    ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x - 140.0f);
+    const bool typedEnter =
+        ImGui::InputTextWithHint("##list", "https://games.example.org", state.listUrl.data(),
+                                 state.listUrl.size(), ImGuiInputTextFlags_EnterReturnsTrue);
+    ImGui::SameLine();
+    if (ImGui::Button("Add") || typedEnter) {
+        addListServer(session, state.listUrl.data());
+        state.listUrl[0] = '\0';
+    }
+    if (ImGui::Button("Close")) ImGui::CloseCurrentPopup();
+    ImGui::EndPopup();
 }
 
 // Draws one frame of the window's contents; false when the player asked to close.
@@ -198,9 +279,11 @@ bool drawFrame(BrowserSession& session, WindowState& state) {
     ImGui::Begin("##launcher", nullptr,
                  ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoSavedSettings |
                      ImGuiWindowFlags_NoBringToFrontOnFocus);
-    ImGui::TextUnformatted("Games on this computer and the local networks");
+    ImGui::TextUnformatted("Games on this computer, the local networks and the Internet");
     ImGui::SameLine();
-    ImGui::TextDisabled("  %zu found, asked every %.0f s", view.list.rows.size(), RefreshSeconds);
+    ImGui::TextDisabled("  %s", countLine(view.list).c_str());
+    drawFilter(session, view, state);
+    drawListServers(session, view, state);
     const float line = ImGui::GetFrameHeightWithSpacing();
     const float messagesHeight = 5.0f * ImGui::GetTextLineHeightWithSpacing();
     drawTable(session, view, state,
@@ -268,12 +351,13 @@ bool drawFrame(BrowserSession& session, WindowState& state) {
     }
     if (ImGui::GetScrollY() >= ImGui::GetScrollMaxY()) ImGui::SetScrollHereY(1.0f);
     ImGui::EndChild();
-    ImGui::End();
 
-    // The keys act on the list unless the address is being typed.
+    // The keys act on the list unless text is being typed or the list servers' box is open.
+    const bool listServersOpen = ImGui::IsPopupOpen("List servers");
+    ImGui::End();
     std::vector<int> keys;
     keys.swap(state.keysPressed);
-    for (const int key : io.WantTextInput ? std::vector<int>{} : keys) {
+    for (const int key : io.WantTextInput || listServersOpen ? std::vector<int>{} : keys) {
         if (key == GLFW_KEY_ESCAPE) return false;
         if (key == GLFW_KEY_UP || key == GLFW_KEY_DOWN) {
             moveGameSelection(session, key == GLFW_KEY_UP ? -1 : 1);
@@ -337,7 +421,8 @@ void runFrames(GLFWwindow* window, BrowserSession& session, WindowState& state) 
 
 }  // namespace
 
-std::optional<int> runBrowserWindow(const ClientProgram& program, std::string& error) {
+std::optional<int> runBrowserWindow(const ClientProgram& program, const std::vector<std::string>& listServers,
+                                    std::string& error) {
     if (glfwInit() != GLFW_TRUE) {
         error = "cannot open a window: " + glfwProblem();
         return std::nullopt;
@@ -376,7 +461,7 @@ std::optional<int> runBrowserWindow(const ClientProgram& program, std::string& e
     ImGui_ImplOpenGL3_Init("#version 330 core");
 
     BrowserSession session;
-    openBrowserSession(session, program);
+    openBrowserSession(session, program, listServers);
     runFrames(window, session, state);
     closeBrowserSession(session);
 

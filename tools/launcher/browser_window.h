@@ -4,13 +4,16 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "client_process.h"
 
 namespace brassmoor {
 
 // Runs the window until the player closes it (Escape or the window's close button) or the launcher
-// is asked to stop: 0 then. Nothing, with `error` set to one line, when no window could be opened.
-std::optional<int> runBrowserWindow(const ClientProgram& program, std::string& error);
+// is asked to stop: 0 then; `listServers` (--list-server) are read besides the user's and the
+// computer's. Nothing, with `error` set to one line, when no window could be opened.
+std::optional<int> runBrowserWindow(const ClientProgram& program, const std::vector<std::string>& listServers,
+                                    std::string& error);
 
 }  // namespace brassmoor

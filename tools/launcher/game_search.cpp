@@ -7,6 +7,8 @@
 #include <random>
 #include <span>
 
+#include "list_fetcher.h"
+#include "listed_games.h"
 #include "local_networks.h"
 #include "monotonic_clock.h"
 #include "server_info.h"
@@ -25,20 +27,26 @@ constexpr double RepeatAfterFraction = 0.4;
 // each frame; what it leaves waits in the socket's buffer, or is dropped by the system when that is
 // full. Polled every 4 ms, this keeps up with 16 000 answers a second.
 constexpr int DatagramsPerPoll = 64;
+// The listed games' queries leave at PingsPerSecond, never more than this many at once.
+constexpr double MostQueriesAtOnce = 4.0;
+// While --list still asks listed games, it looks this often whether more queries may leave.
+constexpr int ListedQueryStepMilliseconds = 5;
 
 std::uint32_t drawNonce() {
     std::random_device device;
-    const auto ticks = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    const auto ticks =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     return device() ^ static_cast<std::uint32_t>(ticks) ^ static_cast<std::uint32_t>(ticks >> 32);
 }
 
-void sendRound(const GameSearch& search, BrowserModel& model, double now) {
+void sendRound(GameSearch& search, BrowserModel& model, double now) {
     const std::uint32_t nonce = drawNonce();
     startRound(model, nonce, now);
     // The longer query: a server of this version answers with its name, an older one without.
     const auto query = encodeNamedInfoQuery(nonce);
     // The networks as they are now: one that came up since the last round is asked too.
-    for (const std::uint32_t target : roundTargets(search.targets, localNetworks())) {
+    search.networks = localNetworks();
+    for (const std::uint32_t target : roundTargets(search.targets, search.networks)) {
         // A network without a route (255.255.255.255 where there is no default route) refuses at
         // once: nothing to do but ask the others.
         sendDatagram(search.socket, query.data(), static_cast<int>(query.size()),
@@ -55,9 +63,28 @@ int takeWaitingAnswers(const GameSearch& search, BrowserModel& model, double now
         const int length = receiveDatagramFrom(search.socket, buffer, static_cast<int>(sizeof buffer), from);
         // Nothing more, or a refusal from a port where nothing listens, which was all it had to say.
         if (length < 0) break;
-        takeAnswer(model, toIpv4Endpoint(from), std::span<const std::uint8_t>(buffer, std::size_t(length)), now);
+        const Ipv4Endpoint sender = toIpv4Endpoint(from);
+        takeAnswer(model, sender, std::span<const std::uint8_t>(buffer, std::size_t(length)), now,
+                   answerFoundOn(search.targets, search.networks, sender.address));
     }
     return read;
+}
+
+// Sends the listed games' queries that are due and that the rate allows.
+void sendListedQueries(GameSearch& search, BrowserModel& model, double now,
+                       std::span<const std::uint64_t> shownFirst) {
+    search.queryCredit =
+        std::min(MostQueriesAtOnce, search.queryCredit + (now - search.creditAt) * PingsPerSecond);
+    search.creditAt = now;
+    std::vector<std::uint32_t> nonces(static_cast<std::size_t>(search.queryCredit));
+    for (std::uint32_t& nonce : nonces)
+        nonce = drawNonce();
+    for (const ListedQuery& query : startListedQueries(model, now, nonces, shownFirst)) {
+        const auto bytes = encodeNamedInfoQuery(query.nonce);
+        sendDatagram(search.socket, bytes.data(), static_cast<int>(bytes.size()),
+                     toSocketAddress(Ipv4Endpoint{query.address, GamePort}));
+        search.queryCredit -= 1.0;
+    }
 }
 
 }  // namespace
@@ -100,9 +127,12 @@ void addSearchName(GameSearch& search, const std::string& name) {
     addTargetName(search.targets, name);
 }
 
-void refreshNow(GameSearch& search) { search.nextRound = 0.0; }
+void refreshNow(GameSearch& search) {
+    search.nextRound = 0.0;
+}
 
-bool pollGameSearch(GameSearch& search, BrowserModel& model, double now, std::string& error) {
+bool pollGameSearch(GameSearch& search, BrowserModel& model, double now, std::string& error,
+                    std::span<const std::uint64_t> shownFirst) {
     if (search.socket == InvalidSocketHandle) return true;  // no search could be opened: said so then
     if (takeTargetLookups(search.targets)) refreshNow(search);
     if (now >= search.nextRound) {
@@ -112,6 +142,7 @@ bool pollGameSearch(GameSearch& search, BrowserModel& model, double now, std::st
         search.lastRound = now;
         search.nextRound = now + RefreshSeconds;
     }
+    sendListedQueries(search, model, now, shownFirst);
     // Right after a round: wait a little for answers and time each as it comes.
     const double quickUntil = now == search.lastRound ? now + QuickAnswerMilliseconds / 1000.0 : now;
     int budget = DatagramsPerPoll;
@@ -129,33 +160,61 @@ bool pollGameSearch(GameSearch& search, BrowserModel& model, double now, std::st
     }
 }
 
-std::optional<BrowserModel> searchOnce(double seconds, std::string& error) {
+std::optional<BrowserModel> searchOnce(double seconds, const std::vector<ListServer>& lists,
+                                       std::vector<std::string>& problems, std::string& error) {
     GameSearch search;
     if (!openGameSearch(search, error)) return std::nullopt;
     BrowserModel model;
     model.own = projectVersion();
+    std::vector<ListSource> sources = listSourcesFor(lists);
+    ListFetcher fetcher;
+    if (!sources.empty() && !startListFetcher(fetcher, listUrls(sources), error)) {
+        closeGameSearch(search);
+        return std::nullopt;
+    }
     const double start = monotonicSeconds();
     const double repeatAt = start + seconds * RepeatAfterFraction;
     const double end = start + seconds;
     sendRound(search, model, start);
+    search.creditAt = start;
     bool repeated = false;
-    for (double now = start; now < end; now = monotonicSeconds()) {
+    // The LAN for `seconds`; the lists until each answered (or ListsWaitSeconds); the games they
+    // name until each answered or was given up.
+    const auto listening = [&](double now) {
+        if (now < end) return true;
+        if (now >= start + ListingWaitSeconds) return false;
+        if (!allListsHeard(sources)) return now < start + ListsWaitSeconds;
+        return listedStillAsked(model);
+    };
+    for (double now = start; listening(now); now = monotonicSeconds()) {
         if (!repeated && now >= repeatAt) {
             sendRound(search, model, now);
             repeated = true;
         }
-        const double until = repeated ? end : repeatAt;
+        for (std::string& line : takeListReads(sources, takeFetchedLists(fetcher), model))
+            problems.push_back(std::move(line));
+        sendListedQueries(search, model, now, {});
+        double until = repeated ? end : repeatAt;
+        if (now >= end || listedStillAsked(model)) until = now + ListedQueryStepMilliseconds / 1000.0;
         const int waitMilliseconds = static_cast<int>(std::ceil(std::max(0.0, until - now) * 1000.0));
         bool readable[1] = {false};
-        const int ready = waitForDatagrams(std::span<const SocketHandle>(&search.socket, 1), waitMilliseconds, readable);
+        const int ready =
+            waitForDatagrams(std::span<const SocketHandle>(&search.socket, 1), waitMilliseconds, readable);
         if (ready < 0) {
             error = "waiting for answers failed: " + lastSocketError();
+            stopListFetcher(fetcher);
             closeGameSearch(search);
             return std::nullopt;
         }
         // A batch at a time, the clock read between them: it ends on time however much arrives.
         if (ready > 0) takeWaitingAnswers(search, model, monotonicSeconds(), DatagramsPerPoll);
     }
+    for (const ListSource& source : sources) {
+        if (!source.heard)
+            problems.push_back("the list at " + source.server.url + " could not be read: no answer within " +
+                               std::to_string(static_cast<int>(ListsWaitSeconds)) + " s");
+    }
+    stopListFetcher(fetcher);
     closeGameSearch(search);
     return model;
 }

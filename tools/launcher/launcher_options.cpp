@@ -4,7 +4,11 @@
 #include <optional>
 #include <string_view>
 
+#include <algorithm>
+
 #include "ipv4_endpoint.h"
+#include "list_announcement.h"
+#include "list_servers.h"
 #include "option_values.h"
 #include "server_info.h"
 
@@ -44,7 +48,8 @@ LauncherOptionsResult parseLauncherOptions(std::span<const char* const> args) {
                                     : name == "--list" ? LaunchMode::List
                                                        : LaunchMode::FindOrPractice;
             if (!takeMode(mode)) {
-                return failure("give one of ADDRESS, --host, --list and --quick, not " + quoted(arg) + " as well");
+                return failure("give one of ADDRESS, --host, --list and --quick, not " + quoted(arg) +
+                               " as well");
             }
         } else if (name == "--bots") {
             if (!value) {
@@ -67,6 +72,21 @@ LauncherOptionsResult parseLauncherOptions(std::span<const char* const> args) {
                 return failure("--name needs printable text, not only control characters or spaces");
             }
             nameGiven = true;
+        } else if (name == "--list-server") {
+            if (!value) {
+                if (i + 1 >= args.size()) return failure("--list-server needs a value");
+                value = std::string_view(args[++i]);
+            }
+            std::string reason;
+            if (!checkListServerUrl(*value, reason)) return failure("--list-server " + reason);
+            std::vector<std::string>& lists = options.listServers;
+            if (std::find(lists.begin(), lists.end(), *value) == lists.end()) {
+                if (lists.size() >= MaxListServersRead) {
+                    return failure("--list-server is taken at most " + std::to_string(MaxListServersRead) +
+                                   " times");
+                }
+                lists.emplace_back(*value);
+            }
         } else if (arg.starts_with("-")) {
             return failure("unknown option " + quoted(name));
         } else {
@@ -75,23 +95,30 @@ LauncherOptionsResult parseLauncherOptions(std::span<const char* const> args) {
                 return failure(quoted(arg) + " is not an IPv4 address such as 192.168.1.20");
             }
             if (!takeMode(LaunchMode::Join)) {
-                return failure("give one of ADDRESS, --host, --list and --quick, not " + quoted(arg) + " as well");
+                return failure("give one of ADDRESS, --host, --list and --quick, not " + quoted(arg) +
+                               " as well");
             }
             options.address = std::string(arg);
         }
     }
     if (botsGiven && options.mode != LaunchMode::Host) return failure("--bots goes with --host");
     if (nameGiven && options.mode != LaunchMode::Host) return failure("--name goes with --host");
+    if (!options.listServers.empty() && options.mode != LaunchMode::Window &&
+        options.mode != LaunchMode::List) {
+        return failure("--list-server goes with --list or the window");
+    }
     return result;
 }
 
 std::string launcherUsageText() {
     return "Usage: brassmoor-play [ADDRESS | --host [--bots N] [--name TEXT] | --list | --quick]\n"
+           "                      [--list-server URL]...\n"
            "Starts Brassmoor. Without an argument it opens a window listing the games it finds on this\n"
-           "computer, on the local networks (by broadcast) and at addresses joined before, refreshed\n"
-           "every few seconds: join one (Enter, a double-click or Join), type an address or a computer's\n"
-           "name, start a practice game against 6 simulated players, or host a LAN game. Arrow keys move\n"
-           "the selection; Escape closes the window. Games of another version are greyed out.\n"
+           "computer, on the local networks (by broadcast), at addresses joined before and on the\n"
+           "Internet (from list servers, each game asked by this program itself), refreshed every few\n"
+           "seconds: join one (Enter, a double-click or Join), type an address or a computer's name,\n"
+           "start a practice game against 6 simulated players, or host a LAN game. Arrow keys move the\n"
+           "selection; Escape closes the window. Games of another version are greyed out.\n"
            "\n"
            "  ADDRESS      join the game at this IPv4 address, as 'brassmoor ADDRESS' does\n"
            "  --host       host a LAN game: a server on every network of this computer (UDP 40123)\n"
@@ -100,7 +127,13 @@ std::string launcherUsageText() {
            "  --name TEXT  with --host: the name other players' launchers show for the hosted game\n"
            "               (default: the computer's host name), printable UTF-8 cut to 48 bytes\n"
            "  --list       print the games found in about a second, one a line (address, players,\n"
-           "               clients, simulated players, the cap on clients, version, ping, name), and exit\n"
+           "               clients, simulated players, the cap on clients, version, ping, name, and\n"
+           "               found=local, lan, remembered or internet), and exit; the lists' games once\n"
+           "               the lists and the games have answered (15 s at most)\n"
+           "  --list-server URL\n"
+           "               with the window or --list: read the Internet's games from this list server\n"
+           "               too (http:// or https://; repeatable), besides those in\n"
+           "               $XDG_CONFIG_HOME/brassmoor/list-servers and /etc/brassmoor/list-servers\n"
            "  --quick      no window: join the busiest game found, or start a practice game\n"
            "  --help       print this and exit\n"
            "  --version    print the version and exit\n"
@@ -110,8 +143,8 @@ std::string launcherUsageText() {
            "this program and stops when the game's window closes (from the window: when the launcher\n"
            "closes or Stop hosting is pressed) or this program is stopped (Ctrl-C). Failures are shown\n"
            "in the window, printed on standard error and added to the log,\n"
-           "$XDG_STATE_HOME/brassmoor/brassmoor-play.log; joined addresses are kept in\n"
-           "$XDG_CONFIG_HOME/brassmoor.\n";
+           "$XDG_STATE_HOME/brassmoor/brassmoor-play.log; joined addresses, the list servers added in\n"
+           "the window and its filter are kept in $XDG_CONFIG_HOME/brassmoor.\n";
 }
 
 }  // namespace brassmoor

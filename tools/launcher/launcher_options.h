@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "program_entry.h"
 
@@ -27,6 +28,7 @@ struct LauncherOptions {
     std::string address;  // with Join: a dotted-decimal IPv4 address
     std::uint32_t bots = DefaultHostedBots;
     std::string name;  // with Host: the hosted game's name, sanitised; empty: the computer's host name
+    std::vector<std::string> listServers;  // with the window or List: --list-server URLs, each once
 };
 
 struct LauncherOptionsResult {

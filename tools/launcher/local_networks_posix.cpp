@@ -21,7 +21,11 @@ std::vector<LocalNetwork> localNetworks() {
         if ((entry->ifa_flags & IFF_BROADCAST) != 0 && entry->ifa_broadaddr != nullptr) {
             broadcast = ntohl(reinterpret_cast<const sockaddr_in*>(entry->ifa_broadaddr)->sin_addr.s_addr);
         }
-        networks.push_back(LocalNetwork{own, broadcast});
+        std::uint32_t mask = 0xFFFFFFFF;
+        if (entry->ifa_netmask != nullptr && entry->ifa_netmask->sa_family == AF_INET) {
+            mask = ntohl(reinterpret_cast<const sockaddr_in*>(entry->ifa_netmask)->sin_addr.s_addr);
+        }
+        networks.push_back(LocalNetwork{own, broadcast, mask});
     }
     ::freeifaddrs(interfaces);
     return networks;

@@ -31,7 +31,7 @@ std::vector<LocalNetwork> localNetworks() {
             const std::uint32_t own = ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr);
             const unsigned prefix = unicast->OnLinkPrefixLength;
             const std::uint32_t hostBits = prefix >= 32 ? 0u : (0xFFFFFFFFu >> prefix);
-            networks.push_back(LocalNetwork{own, own | hostBits});
+            networks.push_back(LocalNetwork{own, own | hostBits, ~hostBits});
         }
     }
     return networks;

@@ -15,6 +15,7 @@
 #include "ipv4_endpoint.h"
 #include "launcher_log.h"
 #include "launcher_options.h"
+#include "list_servers.h"
 #include "program_entry.h"
 #include "stop_request.h"
 #include "user_folders.h"
@@ -26,14 +27,19 @@ constexpr const char* Program = "brassmoor-play";
 // How long each look at the game waits, so that a stop request or a failed hosted game is seen soon.
 constexpr int WatchMilliseconds = 50;
 
-// Every failure reaches the player: standard error, the log, and a message box when nobody watches
-// standard error (a menu entry's Quick play or Host has no terminal).
-int fail(const std::string& message, int status = 1, bool alwaysOnDesktop = false) {
+// A problem that does not stop the program: standard error and the log.
+void warn(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", Program, message.c_str());
     std::string logError;
     if (!appendLauncherLog(userFolders().state, message, logError)) {
         std::fprintf(stderr, "%s: cannot write the log: %s\n", Program, logError.c_str());
     }
+}
+
+// Every failure reaches the player: standard error, the log, and a message box when nobody watches
+// standard error (a menu entry's Quick play or Host has no terminal).
+int fail(const std::string& message, int status = 1, bool alwaysOnDesktop = false) {
+    warn(message);
     if (alwaysOnDesktop || !errorsReachAConsole()) showDesktopMessage("Brassmoor", "Brassmoor: " + message);
     return status;
 }
@@ -78,18 +84,37 @@ int hostAndPlay(const ClientProgram& program, const HostedGameSetup& setup, std:
     return playAgainst(program, "127.0.0.1", &hosted);
 }
 
-std::optional<BrowserModel> search() {
+// The lists' games are asked too when `lists` names any; what goes wrong with one is said as it goes.
+std::optional<BrowserModel> search(const std::vector<ListServer>& lists = {}) {
     std::string error;
-    std::optional<BrowserModel> found = searchOnce(SearchSeconds, error);
+    std::vector<std::string> problems;
+    std::optional<BrowserModel> found = searchOnce(SearchSeconds, lists, problems, error);
+    for (const std::string& problem : problems)
+        warn(problem);
     if (!found) fail("cannot look for games: " + error);
     return found;
 }
 
-int listGames() {
-    const std::optional<BrowserModel> found = search();
+// The command line's list servers, then the user's and the computer's.
+std::vector<ListServer> listServersFor(const LauncherOptions& options) {
+    const ListServersLoad user = loadUserListServers(userFolders().config);
+    const ListServersLoad system = loadSystemListServers(systemConfigFolder());
+    for (const ListServersLoad* load : {&user, &system}) {
+        for (const std::string& problem : load->problems)
+            warn(problem);
+    }
+    return combineListServers(options.listServers, user.urls, system.urls);
+}
+
+int listGames(const LauncherOptions& options) {
+    const std::vector<ListServer> lists = listServersFor(options);
+    const std::optional<BrowserModel> found = search(lists);
     if (!found) return 1;
     if (found->rows.empty()) {
-        std::printf("no Brassmoor game answered on this computer or the local networks\n");
+        std::printf(lists.empty()
+                        ? "no Brassmoor game answered on this computer or the local networks\n"
+                        : "no Brassmoor game answered on this computer or the local networks, and the "
+                          "lists named none\n");
     }
     for (const BrowserRow& row : found->rows)
         std::printf("%s\n", describeRow(row).c_str());
@@ -112,21 +137,22 @@ int findOrPractice(const ClientProgram& program) {
 }
 
 // When no window can be opened there is maybe no terminal either: the desktop and the log hear it too.
-int windowOrSayWhy(const std::optional<ClientProgram>& program) {
+int windowOrSayWhy(const std::optional<ClientProgram>& program, const std::vector<std::string>& listServers) {
     std::string error;
-    if (const std::optional<int> status = runBrowserWindow(program.value_or(ClientProgram{}), error))
+    if (const std::optional<int> status =
+            runBrowserWindow(program.value_or(ClientProgram{}), listServers, error))
         return *status;
     return fail(error, 1, true);
 }
 
 int run(const LauncherOptions& options) {
     if (!installStopHandlers()) return fail("cannot install signal handlers: " + stopHandlerError());
-    if (options.mode == LaunchMode::List) return listGames();
+    if (options.mode == LaunchMode::List) return listGames(options);
 
     // Looked for before anything starts, so that a missing game never leaves a server behind.
     const std::optional<ClientProgram> program = findClientProgram();
     // The window says so itself when the game is missing, and still lists the games.
-    if (options.mode == LaunchMode::Window) return windowOrSayWhy(program);
+    if (options.mode == LaunchMode::Window) return windowOrSayWhy(program, options.listServers);
     if (!program) return fail("cannot find the game program (brassmoor) beside this program or on PATH");
 
     switch (options.mode) {

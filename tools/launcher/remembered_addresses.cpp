@@ -3,10 +3,10 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <system_error>
 
+#include "config_file.h"
 #include "launcher_paths.h"
 #include "replace_file.h"
 
@@ -15,8 +15,6 @@ namespace brassmoor {
 namespace {
 
 constexpr std::size_t MaxAddressBytes = 253;  // the longest a DNS name may be
-// Past this many, the last is replaced: a folder is not filled by a file that keeps breaking.
-constexpr int MostDamagedCopies = 10;
 constexpr const char* FileComment = "# Addresses brassmoor-play was asked to join, the most recent first.";
 
 bool sameAddress(std::string_view a, std::string_view b) {
@@ -28,25 +26,6 @@ bool sameAddress(std::string_view a, std::string_view b) {
 
 std::filesystem::path fileIn(const std::string& configFolder, const char* suffix = "") {
     return pathFromUtf8(configFolder) / (std::string(RememberedAddressesName) + suffix);
-}
-
-// Moves the damaged file aside and says so; the line to log.
-std::string setAside(const std::filesystem::path& file, const std::string& why) {
-    // A file set aside before is kept too: the first free name of .damaged, .damaged-2, ...
-    std::error_code failure;
-    std::filesystem::path aside;
-    for (int copy = 1; copy <= MostDamagedCopies; ++copy) {
-        aside = file;
-        aside += copy == 1 ? std::string(".damaged") : ".damaged-" + std::to_string(copy);
-        if (!std::filesystem::exists(aside, failure)) break;
-    }
-    std::filesystem::rename(file, aside, failure);
-    if (failure) {
-        return "remembered addresses: " + utf8FromPath(file) + " is damaged (" + why +
-               ") and could not be set aside: " + failure.message();
-    }
-    return "remembered addresses: " + utf8FromPath(file) + " was damaged (" + why + "); set aside as " +
-           utf8FromPath(aside) + ", its good lines written back";
 }
 
 }  // namespace
@@ -63,42 +42,29 @@ RememberedLoad loadRememberedAddresses(const std::string& configFolder) {
     RememberedLoad load;
     if (configFolder.empty()) return load;
     const std::filesystem::path file = fileIn(configFolder);
-    std::error_code failure;
-    if (!std::filesystem::exists(file, failure)) return load;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        load.problem = "remembered addresses: cannot read " + utf8FromPath(file);
-        return load;
-    }
-    // One byte more than the limit is read, to tell a file too long.
-    std::string text(MaxRememberedFileBytes + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    in.close();
-    std::string why = text.size() > MaxRememberedFileBytes ? "longer than " + std::to_string(MaxRememberedFileBytes) +
-                                                                 " bytes"
-                                                           : std::string();
+    const ConfigText read = readConfigText(file, MaxRememberedFileBytes);
+    if (!read.problem.empty()) load.problem = "remembered addresses: " + read.problem;
+    if (!read.found || !read.problem.empty()) return load;
+    std::string why =
+        read.tooLong ? "longer than " + std::to_string(MaxRememberedFileBytes) + " bytes" : std::string();
     std::size_t lineNumber = 0;
-    for (std::size_t start = 0; start < text.size();) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
+    for (const std::string_view line : configLines(read.text)) {
         ++lineNumber;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty() || line[0] == '#') continue;
         if (!isRememberableAddress(line)) {
             if (why.empty()) why = "line " + std::to_string(lineNumber) + " is no address";
             continue;
         }
-        const bool known = std::any_of(load.addresses.begin(), load.addresses.end(),
-                                       [&](const std::string& earlier) { return sameAddress(earlier, line); });
-        if (!known && load.addresses.size() < MaxRememberedAddresses) load.addresses.push_back(line);
+        const bool known =
+            std::any_of(load.addresses.begin(), load.addresses.end(),
+                        [&](const std::string& earlier) { return sameAddress(earlier, line); });
+        if (!known && load.addresses.size() < MaxRememberedAddresses) load.addresses.emplace_back(line);
     }
     if (why.empty()) return load;
-    load.problem = setAside(file, why);
+    load.problem = setAsideDamaged(file, "remembered addresses", why);
     // The good lines are written back at once: the next start has them even if nothing is joined now.
     std::string error;
+    std::error_code failure;
     if (!std::filesystem::exists(file, failure) &&
         !saveRememberedAddresses(configFolder, load.addresses, error)) {
         load.problem += "; cannot write them back: " + error;

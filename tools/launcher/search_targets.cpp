@@ -59,6 +59,20 @@ bool takeTargetLookups(SearchTargets& targets) {
     return firstAddress;
 }
 
+FoundOn answerFoundOn(const SearchTargets& targets, std::span<const LocalNetwork> networks,
+                      std::uint32_t address) {
+    if (address == Loopback) return FoundOn::ThisComputer;
+    const bool onNetwork = std::any_of(networks.begin(), networks.end(), [&](const LocalNetwork& network) {
+        return (address & network.mask) == (network.address & network.mask);
+    });
+    if (onNetwork) return FoundOn::Lan;
+    const bool named = std::any_of(targets.names.begin(), targets.names.end(),
+                                   [&](const SearchName& name) { return name.address == address; });
+    const bool asked =
+        std::find(targets.addresses.begin(), targets.addresses.end(), address) != targets.addresses.end();
+    return named || asked ? FoundOn::Remembered : FoundOn::Lan;
+}
+
 std::vector<std::uint32_t> roundTargets(const SearchTargets& targets,
                                         std::span<const LocalNetwork> networks) {
     std::vector<std::uint32_t> round{Loopback};

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "browser_model.h"
 #include "local_networks.h"
 #include "name_lookup.h"
 
@@ -36,6 +37,12 @@ void lookUpTargetNames(SearchTargets& targets);
 // Takes the look-ups that have ended, never waiting. True when a name got its first address: worth
 // asking at once rather than a round later.
 bool takeTargetLookups(SearchTargets& targets);
+
+// How an answer from `address` was found: 127.0.0.1 is this computer; an address on one of the
+// local networks is the LAN's; a remembered or joined address that is on none of them is
+// remembered; anything else answered a broadcast, on the LAN.
+FoundOn answerFoundOn(const SearchTargets& targets, std::span<const LocalNetwork> networks,
+                      std::uint32_t address);
 
 // This round's addresses, each once: 127.0.0.1, each network's broadcast, 255.255.255.255, then the
 // names' latest addresses and the addresses.

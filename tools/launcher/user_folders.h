@@ -14,4 +14,8 @@ struct UserFolders {
 // Looks the folders up (they need not exist yet); one file a system.
 UserFolders userFolders();
 
+// The computer's own Brassmoor settings, for every user (the system-wide list servers):
+// /etc/brassmoor as installed; empty where the system has none (Windows).
+std::string systemConfigFolder();
+
 }  // namespace brassmoor

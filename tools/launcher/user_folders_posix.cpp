@@ -1,5 +1,6 @@
 // Brassmoor's folders on POSIX systems, by the XDG base directory rules: $XDG_CONFIG_HOME and
-// $XDG_STATE_HOME when they are absolute paths, otherwise ~/.config and ~/.local/state.
+// $XDG_STATE_HOME when they are absolute paths, otherwise ~/.config and ~/.local/state; the
+// computer's in the configuration folder the build was installed for (/etc).
 #include "user_folders.h"
 
 #include <cstdlib>
@@ -21,11 +22,16 @@ std::string brassmoorFolder(const char* variable, const char* underHome) {
         if (home.empty()) return {};
         base = home + underHome;
     }
-    while (!base.empty() && base.back() == '/') base.pop_back();
+    while (!base.empty() && base.back() == '/')
+        base.pop_back();
     return base + "/brassmoor";
 }
 
 }  // namespace
+
+std::string systemConfigFolder() {
+    return BRASSMOOR_SYSCONFDIR "/brassmoor";
+}
 
 UserFolders userFolders() {
     return UserFolders{brassmoorFolder("XDG_CONFIG_HOME", "/.config"),

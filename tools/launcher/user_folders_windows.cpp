@@ -16,7 +16,8 @@ namespace {
 std::wstring knownFolder(REFKNOWNFOLDERID id, const wchar_t* variable) {
     std::wstring folder;
     PWSTR path = nullptr;
-    if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, &path)) && path != nullptr) folder = path;
+    if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, &path)) && path != nullptr)
+        folder = path;
     CoTaskMemFree(path);
     if (folder.empty()) {
         const wchar_t* value = _wgetenv(variable);
@@ -36,6 +37,11 @@ UserFolders userFolders() {
     folders.config = brassmoorFolderIn(knownFolder(FOLDERID_RoamingAppData, L"APPDATA"));
     folders.state = brassmoorFolderIn(knownFolder(FOLDERID_LocalAppData, L"LOCALAPPDATA"));
     return folders;
+}
+
+// Windows has no system-wide list of list servers: each user's file alone.
+std::string systemConfigFolder() {
+    return {};
 }
 
 }  // namespace brassmoor
