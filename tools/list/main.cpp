@@ -1,6 +1,7 @@
 // brassmoor-list: the list server until a stop request (Ctrl-C or SIGTERM): HTTP on civetweb's threads,
 // checks on a thread of their own, the store read back on another.
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -25,6 +26,8 @@ int run(const ListOptions& options) {
                      stopHandlerError().c_str());
         return 1;
     }
+    // A write to a Redis gone away must fail rather than end the list (civetweb ignores it too).
+    std::signal(SIGPIPE, SIG_IGN);
     std::unique_ptr<GameStore> store;
     if (options.redis) {
         store = std::make_unique<RedisStore>(*options.redis);

@@ -4,6 +4,9 @@
 //
 //   brassmoor-list:game:ADDRESS     the game's JSON (game_entry.h), expiring --ttl after its last answer
 //   brassmoor-list:checked:ADDRESS  "1" while one instance has claimed the game's recheck
+//
+// hiredis writes to its socket without MSG_NOSIGNAL: a program using it ignores SIGPIPE, or a Redis
+// gone away ends it.
 #pragma once
 
 #include <mutex>
