@@ -8,7 +8,7 @@
 #             nearest players, against looking at every player (server)
 #   info      received bytes through the server's info-query answers and a search's answer collection
 #   capture   bytes as a pcap file through the replayer's reader (a third of SECONDS: a small parser)
-#   list      bytes as the list server's announcement body, stored entry and X-Forwarded-For line
+#   list      bytes as the list server's announcement body and as an entry found in its store
 # Usage: scripts/fuzz.sh [SECONDS]   (each target this long, default 60; $BUILD_DIR overrides build-fuzz/)
 # New inputs a target finds go to $BUILD_DIR/corpus-<target>, never into the committed seeds; a crash
 # is written to $BUILD_DIR/<target>-crash-*, and the script fails once every target has run.

@@ -27,9 +27,9 @@ packages=(
   # The server's --metrics and sidecar calls (prometheus-cpp's text format, civetweb's HTTP server
   # and client), and Debian's Prometheus and promtool, which scrape and lint it in the tests.
   prometheus-cpp-dev libcivetweb-dev prometheus
-  # The list server: JSON, Redis's client library, and in its tests a real Redis and headless
-  # Chromium rendering its page.
-  nlohmann-json3-dev libhiredis-dev redis-server chromium
+  # The list server: JSON, Redis's client library, and in its tests a real Redis, headless Chromium
+  # rendering its page and curl announcing from a game server's namespace.
+  nlohmann-json3-dev libhiredis-dev redis-server chromium curl
 )
 
 # Optional, only with --cross-windows: the mingw-w64 compiler, the icon writer and NSIS for the
