@@ -39,6 +39,9 @@ bool admit(ListService& service, std::uint32_t peer, std::span<const std::string
            std::uint32_t& address, ListReply& reply) {
     std::string reason;
     if (!announcedAddress(peer, forwardedFor, service.options.trustedProxies, address, reason)) {
+        // Only a trusted proxy's header or a peer that cannot be a game gets here: never a flood.
+        std::fprintf(service.log, "refused a request from %s: %s\n", formatIpv4Address(peer).c_str(),
+                     reason.c_str());
         reply = refuse(service, AnnounceOutcome::BadRequest, 400, reason);
         return false;
     }
@@ -216,8 +219,10 @@ ListReply announceGame(ListService& service, std::uint32_t peer,
     if (bodyTooLarge)
         return refuse(service, AnnounceOutcome::TooLarge, 413, "the announcement is longer than 1024 bytes");
     std::string reason;
-    if (!checkAnnouncementBody(body, reason))
+    if (!checkAnnouncementBody(body, reason)) {
+        std::fprintf(service.log, "not listed %s: %s\n", formatIpv4Address(address).c_str(), reason.c_str());
         return refuse(service, AnnounceOutcome::BadRequest, 400, reason);
+    }
     if (!service.health.up.load()) {
         return refuse(service, AnnounceOutcome::StoreDown, 503,
                       "the list's store cannot be reached; try again later", StoreDownRetrySeconds);
