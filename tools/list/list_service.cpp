@@ -179,7 +179,10 @@ std::string noAnswerReason(std::uint32_t address) {
 }  // namespace
 
 bool startListService(ListService& service, std::string& error) {
-    if (!openChecker(service.checker, service.options.listen.address, error)) return false;
+    // Queries leave from the HTTP address, so games hear the list from where they reached it; but a
+    // list behind a front on this host listens on loopback, which cannot reach a game.
+    const std::uint32_t listen = service.options.listen.address;
+    if (!openChecker(service.checker, (listen >> 24) == 127 ? 0 : listen, error)) return false;
     service.health.log = service.log;
     service.health.name = service.options.redis ? formatRedisTarget(*service.options.redis) : "memory";
     std::string storeError;
