@@ -2,6 +2,7 @@
 203.0.113.0/24, game servers and a front on 198.51.100.0/24, a router between them."""
 import json
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -147,8 +148,22 @@ def test_listed_by_both_instances_never_when_blocked_and_a_forged_address_gets_n
     lint = subprocess.run(["promtool", "check", "metrics"], input=text, capture_output=True, text=True)
     assert lint.returncode == 0 and "brassmoor_list_games 1\n" in text, lint.stdout + lint.stderr
 
+    def healthy(status):
+        return all(http("front", "GET", url + "/healthz")[0] == status for url in (LIST_A, LIST_B))
+
+    internet[0].proc.send_signal(signal.SIGSTOP)  # Redis stops answering, its data kept
+    try:
+        until(lambda: healthy(503), "both instances to find the store gone")
+        assert HOSTS["public"] in listed(LIST_A) and HOSTS["public"] in listed(LIST_B), "the list last read is served"
+    finally:
+        internet[0].proc.send_signal(signal.SIGCONT)
+    until(lambda: healthy(200), "both instances to reach the store again")
+    for program in internet[1:3]:
+        print(program.wait_for_line(r"^store: lost "), "/", program.wait_for_line(r"^store: .* reached again$"))
+
 
 def test_rechecks_keep_a_game_once_between_instances_delete_removes_it_and_a_killed_one_leaves(internet):
+    assert http("public", "POST", LIST_A + "/v1/announce", "{}")[0] == 200  # as a server does every 30 s
     def sent():
         return sum(metric(url, 'brassmoor_list_checks_sent_total{kind="recheck"}') for url in (LIST_A, LIST_B))
 

@@ -145,7 +145,13 @@ int serveAnnounce(mg_connection* connection, void* data) {
     if (!announcing && !isMethod(connection, "DELETE")) return refuseMethod(connection, "POST, DELETE");
     const mg_request_info* request = mg_get_request_info(connection);
     std::uint32_t peer = 0;
-    if (!parseIpv4Address(request->remote_addr, peer)) return refuseMethod(connection, "POST, DELETE");
+    if (!parseIpv4Address(request->remote_addr, peer)) {
+        // The list listens on IPv4 alone; this is only for certain.
+        const std::string body = notListedReply("the list takes announcements over IPv4 only");
+        startResponse(connection, 400, "application/json", body.size());
+        finish(connection, body);
+        return 400;
+    }
     std::vector<std::string_view> forwardedFor;
     for (int i = 0; i < request->num_headers; ++i) {
         if (strcasecmp(request->http_headers[i].name, "X-Forwarded-For") == 0) {

@@ -1,6 +1,7 @@
 // Rendering the list: JSON through nlohmann-json, the page with every text escaped.
 #include "list_pages.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include <nlohmann/json.hpp>

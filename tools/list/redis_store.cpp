@@ -5,6 +5,7 @@
 #include <sys/time.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 
 #include <hiredis/hiredis.h>
@@ -28,6 +29,13 @@ struct ReplyFree {
 };
 using Reply = std::unique_ptr<redisReply, ReplyFree>;
 
+// What a failed call on `context` says, for a host: a read that timed out leaves EAGAIN's text.
+std::string failureText(const redisContext* context) {
+    if (context->err == REDIS_ERR_IO && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return "no answer within 1 s";
+    return context->err != 0 ? std::string(context->errstr) : "no reply";
+}
+
 // A command as its words, for redisAppendCommandArgv.
 struct Command {
     std::vector<std::string> words;
@@ -38,12 +46,13 @@ struct Command {
 RedisStore::RedisStore(RedisTarget redisTarget) : target(std::move(redisTarget)) {}
 
 RedisStore::~RedisStore() {
-    drop();
+    drop({});
 }
 
-void RedisStore::drop() {
+void RedisStore::drop(const std::string& why) {
     if (context != nullptr) redisFree(context);
     context = nullptr;
+    dropped = why;
 }
 
 bool RedisStore::connect(std::string& error) {
@@ -64,19 +73,21 @@ bool RedisStore::connect(std::string& error) {
     Reply pong(static_cast<redisReply*>(redisCommand(fresh, "PING")));
     if (!pong || pong->type == REDIS_REPLY_ERROR) {
         // A server that wants a password, or is loading its data, says so here.
-        error = pong ? std::string(pong->str, pong->len) : std::string(fresh->errstr);
+        error = pong ? std::string(pong->str, pong->len) : failureText(fresh);
         redisFree(fresh);
         return false;
     }
     std::lock_guard<std::mutex> held(lock);
     if (context != nullptr) redisFree(context);
     context = fresh;
+    dropped.clear();
     return true;
 }
 
 bool RedisStore::connected(std::string& error) {
     if (context != nullptr) return true;
-    error = "not connected to " + formatRedisTarget(target);
+    // The failure that dropped the connection says more than its absence.
+    error = !dropped.empty() ? dropped : "not connected to " + formatRedisTarget(target);
     return false;
 }
 
@@ -105,7 +116,7 @@ bool pipeline(redisContext* context, const std::vector<Command>& commands, std::
     for (std::size_t i = 0; i < commands.size(); ++i) {
         void* reply = nullptr;
         if (redisGetReply(context, &reply) != REDIS_OK || reply == nullptr) {
-            error = context->err != 0 ? std::string(context->errstr) : "no reply";
+            error = failureText(context);
             return false;
         }
         replies.emplace_back(static_cast<redisReply*>(reply));
@@ -139,7 +150,7 @@ bool RedisStore::putGames(std::span<const GameEntry> games, int ttlSeconds, bool
     std::vector<Reply> replies;
     if (!connected(error)) return false;
     if (!pipeline(context, commands, replies, error)) {
-        drop();
+        drop(error);
         return false;
     }
     return noRedisError(replies, error);
@@ -150,7 +161,7 @@ bool RedisStore::removeGame(std::uint32_t address, bool& removed, std::string& e
     std::vector<Reply> replies;
     if (!connected(error)) return false;
     if (!pipeline(context, {Command{{"DEL", gameKey(address)}}}, replies, error)) {
-        drop();
+        drop(error);
         return false;
     }
     if (!noRedisError(replies, error)) return false;
@@ -170,7 +181,7 @@ bool RedisStore::readGames(std::vector<GameEntry>& games, std::size_t& unreadabl
         const Command scan{
             {"SCAN", cursor, "MATCH", std::string(GameKeyPrefix) + "*", "COUNT", std::to_string(ScanCount)}};
         if (!pipeline(context, {scan}, replies, error)) {
-            drop();
+            drop(error);
             return false;
         }
         const redisReply* reply = replies[0].get();
@@ -202,7 +213,7 @@ bool RedisStore::readGames(std::vector<GameEntry>& games, std::size_t& unreadabl
         for (std::size_t i = 0; i < count; ++i)
             mget.words.push_back(gameKey(addresses[first + i]));
         if (!pipeline(context, {mget}, replies, error)) {
-            drop();
+            drop(error);
             return false;
         }
         const redisReply* values = replies[0].get();
@@ -248,7 +259,7 @@ bool RedisStore::claimRechecks(std::span<const std::uint32_t> addresses, int mil
     std::vector<Reply> replies;
     if (!connected(error)) return false;
     if (!pipeline(context, commands, replies, error)) {
-        drop();
+        drop(error);
         return false;
     }
     if (!noRedisError(replies, error)) return false;

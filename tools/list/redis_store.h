@@ -44,11 +44,12 @@ private:
         GameEntry game;
     };
     bool connected(std::string& error);
-    void drop();
+    void drop(const std::string& why);
 
     RedisTarget target;
     std::mutex lock;
     redisContext* context = nullptr;
+    std::string dropped;  // why the connection was last dropped
     // The last value read for each key, decoded: most values are the same from one read to the next.
     std::unordered_map<std::uint32_t, Read> lastRead;
 };
