@@ -30,7 +30,7 @@ RELAY = os.environ.get("BRASSMOOR_RELAY", "brassmoor-relay")
 GAME_PORT = 40123
 DEADLINE = 20.0
 FOUND_LINE = re.compile(r"^(\S+)  players=(\d+) clients=(\d+) bots=(\d+) max-clients=(\d+) version=(\S+)"
-                        r" ping=\d+ms name=(.+)$")
+                        r" ping=\d+ms name=(.+) found=(\w+)$")
 WINDOW_TITLE = "Brassmoor: choose a game"
 
 needs_isolation = pytest.mark.skipif(not ISOLATED, reason="needs a network namespace of its own (root)")
@@ -160,7 +160,7 @@ def test_the_window_joins_with_enter_hides_while_the_game_runs_and_closes_with_e
     # Its console hears of the game once it is in the list, selected as the busiest; the name's
     # invisible reordering marks were left out where it was read.
     wait_for(lambda: "found 127.0.0.1" in launcher.stdout(), timeout=DEADLINE, what="the game in the list")
-    assert re.search(r"^found 127\.0\.0\.1  players=3 .* name=Hall of ten$", launcher.stdout(), re.M)
+    assert re.search(r"^found 127\.0\.0\.1  players=3 .* name=Hall of ten found=local$", launcher.stdout(), re.M)
     xserver.key("Return", True)
     xserver.key("Return", False)
     wait_for(lambda: any(title_count(title) == 3 for title in xserver.window_titles()), timeout=DEADLINE,
@@ -221,8 +221,8 @@ def test_a_running_server_is_listed_and_joined(xserver, started):
     assert listed.returncode == 0, listed.stderr
     lines = listed.stdout.splitlines()
     assert len(lines) == 1, lines
-    address, players, clients, bots, cap, version, name = FOUND_LINE.match(lines[0]).groups()
-    assert (address, players, clients, bots, cap, name) == ("127.0.0.1", "3", "0", "3", "64", "Caf\u00e9[2J 3")
+    address, players, clients, bots, cap, version, name, found = FOUND_LINE.match(lines[0]).groups()
+    assert (address, players, clients, bots, cap, name, found) == ("127.0.0.1", "3", "0", "3", "64", "Caf\u00e9[2J 3", "local")
     if "BRASSMOOR_VERSION" in os.environ:
         assert version == os.environ["BRASSMOOR_VERSION"]
 
@@ -340,8 +340,8 @@ def test_a_hosted_lan_game_is_found_by_broadcast_from_another_machine(lan, xserv
     assert listed.returncode == 0, listed.stderr
     lines = listed.stdout.splitlines()
     assert len(lines) == 1, lines
-    address, players, clients, bots, _cap, _version, name = FOUND_LINE.match(lines[0]).groups()
-    assert (address, players, clients, bots, name) == ("10.231.7.1", "3", "1", "2", "Upstairs")
+    address, players, clients, bots, _cap, _version, name, found = FOUND_LINE.match(lines[0]).groups()
+    assert (address, players, clients, bots, name, found) == ("10.231.7.1", "3", "1", "2", "Upstairs", "lan")
 
     hosting.proc.send_signal(signal.SIGINT)
     assert hosting.wait() == 0
@@ -361,7 +361,7 @@ def test_a_window_opened_before_its_network_came_up_finds_the_lan_game_once_it_h
              timeout=DEADLINE, what="its search")
     ip("-n", player, "addr", "add", "10.231.7.2/24", "broadcast", "10.231.7.255", "dev", device)
     started(["ip", "netns", "exec", host, SERVER, "--bots", "1", "--name", "Late"])
-    wait_for(lambda: re.search(r"^found 10\.231\.7\.1  .* name=Late$", launcher.stdout(), re.M), timeout=DEADLINE,
+    wait_for(lambda: re.search(r"^found 10\.231\.7\.1  .* name=Late found=lan$", launcher.stdout(), re.M), timeout=DEADLINE,
              what="the LAN game found by broadcast")
     launcher.proc.send_signal(signal.SIGTERM)
     assert launcher.wait() == 0
@@ -408,7 +408,81 @@ def test_a_flood_of_answers_from_the_lan_is_capped_and_the_list_ends_on_time(lan
     assert listed.returncode == 0, listed.stderr
     assert took < 5.0, "it listens for 1 s"
     assert 1 <= len(flooded) <= 4, lines
-    assert any(line.startswith("127.0.0.1  ") and line.endswith(" name=Home") for line in lines), lines
+    assert any(line.startswith("127.0.0.1  ") and line.endswith(" name=Home found=local") for line in lines), lines
+
+
+# Across the Internet: a router between the 198.51.100.0/24 side, a list server on a real Redis and
+# a public game announcing itself to it, and the player on 203.0.113.0/24.
+
+LIST = os.environ.get("BRASSMOOR_LIST", "brassmoor-list")
+LIST_URL = "http://198.51.100.10:8080"
+INTERNET_GAME = (r"198\.51\.100\.20  players=3 clients=0 bots=3 max-clients=64 version=\S+ ping=\d+ms "
+                 r"name=Across the sea found=internet")
+
+
+@pytest.fixture
+def internet(started, tmp_path):
+    names = {role: f"bm-{role}-{os.getpid()}" for role in ("router", "lists", "public", "player")}
+    hosts = {"lists": "198.51.100.10", "public": "198.51.100.20", "player": "203.0.113.50"}
+    try:
+        ip("netns", "add", names["router"])
+        ip("netns", "exec", names["router"], "sysctl", "-q", "net.ipv4.ip_forward=1")
+        for bridge, gateway in (("brp", "198.51.100.1/24"), ("brw", "203.0.113.1/24")):
+            ip("-n", names["router"], "link", "add", bridge, "type", "bridge")
+            ip("-n", names["router"], "addr", "add", gateway, "dev", bridge)
+            ip("-n", names["router"], "link", "set", bridge, "up")
+        for role, address in hosts.items():
+            ip("netns", "add", names[role])
+            ip("-n", names["router"], "link", "add", "v" + role, "type", "veth", "peer", "eth0", "netns", names[role])
+            ip("-n", names["router"], "link", "set", "v" + role, "master", "brp" if role != "player" else "brw", "up")
+            for step in (["addr", "add", address + "/24", "brd", "+", "dev", "eth0"], ["link", "set", "eth0", "up"],
+                         ["link", "set", "lo", "up"], ["route", "add", "default", "via", address.rsplit(".", 1)[0] + ".1"]):
+                ip("-n", names[role], *step)
+        redis = str(tmp_path / "redis.sock")
+        started(["ip", "netns", "exec", names["lists"], "redis-server", "--port", "0", "--unixsocket", redis, "--save", "",
+                 "--dir", str(tmp_path)])
+        wait_for(lambda: os.path.exists(redis), timeout=DEADLINE, what="Redis's socket")
+        listing = started(["ip", "netns", "exec", names["lists"], LIST, "--listen", "198.51.100.10:8080", "--redis",
+                           "unix:" + redis])
+        wait_for(lambda: "listening on" in listing.stdout(), timeout=DEADLINE, what="the list to listen")
+        game = started(["ip", "netns", "exec", names["public"], SERVER, "--bots", "3", "--name", "Across the sea",
+                        "--list-server", LIST_URL])
+        wait_for(lambda: "listed as 198.51.100.20" in game.stdout(), timeout=DEADLINE, what="the game listed")
+        yield names["player"]
+    finally:
+        for name in names.values():
+            subprocess.run(["ip", "netns", "del", name], capture_output=True)
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason="making network namespaces needs root")
+def test_a_listed_game_across_a_router_is_listed_with_its_ping_and_the_window_joins_it(internet, xserver, started,
+                                                                                      tmp_path, capsys):
+    listed = subprocess.run(["ip", "netns", "exec", internet, LAUNCHER, "--list", "--list-server", LIST_URL],
+                            capture_output=True, text=True, timeout=DEADLINE)
+    assert listed.returncode == 0 and listed.stderr == "", listed.stderr
+    assert re.fullmatch(INTERNET_GAME + "\n", listed.stdout), listed.stdout
+    with capsys.disabled():
+        print("\n--list across the router:", listed.stdout.strip())
+
+    env = dict(game_env(xserver.name), XDG_CONFIG_HOME=str(tmp_path / "c"), XDG_STATE_HOME=str(tmp_path / "s"))
+    launcher = started(["ip", "netns", "exec", internet, LAUNCHER, "--list-server", LIST_URL], env)
+    wait_for(lambda: launcher_window_shown(xserver), timeout=DEADLINE, what="the launcher's window")
+    wait_for(lambda: re.search("^found " + INTERNET_GAME + "$", launcher.stdout(), re.M), timeout=DEADLINE,
+             what="the listed game's answer in the window's list")
+    xserver.key("Return", True)
+    xserver.key("Return", False)
+    wait_for(lambda: any(title_count(title) == 3 for title in xserver.window_titles()), timeout=DEADLINE,
+             what="others: 3 in the game's title")
+    assert "joining 198.51.100.20  players=3 " in launcher.stdout()
+    xserver.key("Escape", True)
+    try:
+        wait_for(lambda: launcher_window_shown(xserver, focused=True), timeout=DEADLINE, what="the window back")
+    finally:
+        xserver.key("Escape", False)
+    xserver.key("Escape", True)
+    xserver.key("Escape", False)
+    assert launcher.wait() == 0
+    assert launcher.stderr() == "", "nothing went wrong"
 
 
 # Every helper program starts the same way.
