@@ -44,17 +44,26 @@ one UDP datagram, and it draws every other player the server reports as an
 upright box.
 
 brassmoor-play, in the desktop's menu, opens a window that lists the games
-it finds on this computer, on the local network and at addresses joined
-before, with their names, players, ping and version. From there the player
-joins one, types an address or a computer's name, starts a practice game
-against simulated players, or hosts a game for others on the local network;
-failures are shown in the window and kept in a log. The server it runs for
-these is built into it: this package alone is enough to play.")
+it finds on this computer, on the local network, at addresses joined before
+and on the Internet (read from list servers, which a community or a
+distribution names once in /etc/brassmoor/list-servers), with where each was
+found and its name, players, ping and version, each asked by the launcher
+itself. From there the player joins one, types an address or a computer's
+name, starts a practice game against simulated players, or hosts a game for
+others on the local network; failures are shown in the window and kept in a
+log. The server it runs for these is built into it: this package alone is
+enough to play.")
 # A host that wants a server without a player at the keyboard installs brassmoor-server.
 set(CPACK_DEBIAN_CLIENT_PACKAGE_SUGGESTS brassmoor-server)
 # The launcher's window draws its text in DejaVu Sans when it is there (Dear ImGui's small built-in
 # font otherwise); zenity tells on the desktop when no window can be opened.
 set(CPACK_DEBIAN_CLIENT_PACKAGE_RECOMMENDS "fonts-dejavu-core, zenity | kdialog")
+
+# CPack marks nothing as a conffile by itself.
+set(brassmoor_client_control ${CMAKE_BINARY_DIR}/deb-control/client)
+file(MAKE_DIRECTORY ${brassmoor_client_control})
+file(WRITE ${brassmoor_client_control}/conffiles "${BRASSMOOR_LIST_SERVERS_FILE}\n")
+set(CPACK_DEBIAN_CLIENT_PACKAGE_CONTROL_EXTRA ${brassmoor_client_control}/conffiles)
 
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME brassmoor-server)
 set(CPACK_DEBIAN_SERVER_DESCRIPTION

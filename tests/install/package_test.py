@@ -27,6 +27,7 @@ UNIT_DIR = "/lib/systemd/system"
 CLIENT_FILES = {
     "/usr/games/brassmoor",
     "/usr/games/brassmoor-play",
+    "/etc/brassmoor/list-servers",
     "/usr/share/applications/brassmoor.desktop",
     "/usr/share/icons/hicolor/scalable/apps/brassmoor.svg",
     "/usr/share/icons/hicolor/48x48/apps/brassmoor.png",
@@ -123,7 +124,8 @@ def test_fields_name_two_games_packages_of_one_version_with_computed_dependencie
 
     # dpkg-shlibdeps names the libraries the programs really link, with versions.
     client_depends = package_field(CLIENT_DEB, "Depends")
-    for library in ("libc6 (>=", "libglfw3 (>=", "libstdc++6 (>="):
+    # libcurl for the launcher's lists of Internet games.
+    for library in ("libc6 (>=", "libglfw3 (>=", "libstdc++6 (>=", "libcurl4 (>="):
         assert library in client_depends, client_depends
     # The launcher runs its practice and LAN servers in its own process: a player needs no host's package.
     assert SERVER_PACKAGE not in client_depends
@@ -224,7 +226,7 @@ def test_server_page_tells_how_to_run_the_service_and_its_instances(server):
         assert said in " ".join(page.split()), said
 
 
-def test_options_file_sets_one_variable_and_describes_every_server_option(server):
+def test_conffiles_are_marked_and_the_options_file_describes_every_server_option(server, client):
     with open(server.path(OPTIONS_FILE)) as f:
         lines = f.read().splitlines()
     settings = [line for line in lines if line.strip() and not line.startswith("#")]
@@ -236,6 +238,10 @@ def test_options_file_sets_one_variable_and_describes_every_server_option(server
     assert missing == [], f"options in --help not described in {OPTIONS_FILE}: {missing}"
     control = run(["dpkg-deb", "--info", SERVER_DEB, "conffiles"]).stdout.split()
     assert control == [OPTIONS_FILE]
+    # The player's package's list servers: a conffile of comments alone.
+    assert run(["dpkg-deb", "--info", CLIENT_DEB, "conffiles"]).stdout.split() == ["/etc/brassmoor/list-servers"]
+    with open(client.path("/etc/brassmoor/list-servers")) as f:
+        assert all(line.startswith("#") or not line.strip() for line in f)
 
 
 @pytest.mark.parametrize("unit", ["brassmoor-server.service", "brassmoor-server@example.service"])
