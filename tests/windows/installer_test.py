@@ -1,7 +1,7 @@
 """The Windows installer under wine, in a fresh prefix: a silent update of an older version, what
 it puts in place (programs, shortcuts, the Apps & features entry, the firewall commands), the
-installed programs' resources, the installed launcher's window and games, and a silent uninstall that takes
-it all away. The tests run in file order, the uninstall last.
+installed programs' resources, the installed launcher's window and games, a game it reads from a list
+server through WinHTTP, and a silent uninstall that takes it all away. The tests run in file order, the uninstall last.
 
 Run by scripts/check-windows.sh, which names what to test in the environment:
   BRASSMOOR_INSTALLER      the setup.exe to test
@@ -12,12 +12,15 @@ Run by scripts/check-windows.sh, which names what to test in the environment:
   WINEPREFIX               where the fresh prefix goes; whatever is there is deleted first"""
 
 import hashlib
+import http.server
+import json
 import os
 import re
 import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 
 import pytest
 from Xlib import X
@@ -361,6 +364,47 @@ def test_installed_launcher_lists_a_running_server_and_its_window_joins_it(prefi
             if process is not None and process.poll() is None:
                 process.kill()
                 process.wait()
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason="an address of the Internet's needs a network of its own (root)")
+def test_installed_launcher_lists_a_game_a_list_names_over_http_with_the_game_s_own_answer(prefix):
+    # 198.51.100.20 is this network's own, and a server bound to it hears no broadcast: only the list leads there.
+    subprocess.run(["ip", "link", "add", "bmnet0", "type", "veth", "peer", "name", "bmnet1"], check=True)
+    for command in (["addr", "add", "198.51.100.20/24", "brd", "+", "dev", "bmnet0"], ["link", "set", "bmnet0", "up"]):
+        subprocess.run(["ip", *command], check=True)
+    listed = {"address": "198.51.100.20", "port": 40123, "name": "the list's word", "players": 9, "clients": 0,
+              "bots": 9, "max_clients": 64, "version": os.environ["BRASSMOOR_VERSION"]}
+
+    class List(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            body = json.dumps({"games": [listed]}).encode() if self.path == "/v1/games" else b""
+            self.send_response(200 if body else 404)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def log_message(self, *args):
+            pass
+
+    stand_in = http.server.HTTPServer(("127.0.0.1", 0), List)
+    threading.Thread(target=stand_in.serve_forever, daemon=True).start()
+    server = prefix.start([prefix.unix(INSTALL_FOLDER + "\\brassmoor-server.exe"), "--bind", "198.51.100.20", "--bots",
+                           "3", "--name", "Across the sea"])
+    try:
+        wait_for(lambda: "listening on" in output_of(server) or server.poll() is not None, timeout=60,
+                 what="the server to start")
+        listing = prefix.run(prefix.unix(INSTALL_FOLDER + "\\brassmoor-play.exe"), "--list", "--list-server",
+                             f"http://127.0.0.1:{stand_in.server_port}")
+        lines = listing.stdout.decode("utf-8", "replace").splitlines()
+        game = (r"198\.51\.100\.20  players=3 clients=0 bots=3 max-clients=64 version=" +
+                re.escape(os.environ["BRASSMOOR_VERSION"]) + r" ping=\d+ms name=Across the sea found=internet")
+        assert listing.returncode == 0 and len(lines) == 1 and re.fullmatch(game, lines[0]), lines
+        print("the Windows launcher's --list, the list read through WinHTTP:", lines[0])
+    finally:
+        server.kill()
+        server.wait()
+        stand_in.shutdown()
+        subprocess.run(["ip", "link", "del", "bmnet0"], check=False)
 
 
 def test_silent_uninstall_takes_away_everything_it_made(prefix):
