@@ -31,7 +31,7 @@ esac
 "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DBRASSMOOR_FUZZ=ON >/dev/null
-cmake --build "$build_dir" -j2 --target snapshot_fuzz server_fuzz info_fuzz capture_fuzz selection_fuzz list_fuzz
+cmake --build "$build_dir" -j2 --target snapshot_fuzz server_fuzz info_fuzz capture_fuzz selection_fuzz list_fuzz game_list_fuzz
 
 # Inputs found before there were two targets belong to the snapshot target.
 if [ -d "$build_dir/corpus" ] && [ ! -e "$build_dir/corpus-snapshot" ]; then
@@ -59,6 +59,8 @@ run_target info "$root/tests/fuzz/info_corpus" "$seconds" "$root/tests/fuzz/info
 run_target capture "$root/tests/fuzz/capture_corpus" "$(( seconds >= 3 ? seconds / 3 : 1 ))"
 run_target selection "$root/tests/fuzz/selection_corpus" "$seconds"
 run_target list "$root/tests/fuzz/list_corpus" "$seconds"
+# A list of games may be up to 1 MiB; a few KiB already nest and repeat whatever it likes.
+run_target game_list "$root/tests/fuzz/game_list_corpus" "$seconds"
 
 if [ "${#failed[@]}" -gt 0 ]; then
   echo "fuzz.sh: ${failed[*]} failed; the input is in $build_dir/<target>-crash-*" >&2

@@ -34,8 +34,7 @@ BrowserModel model03() {
 
 std::vector<std::string> names(const BrowserModel& model) {
     std::vector<std::string> shown;
-    for (const BrowserRow& row : model.rows)
-        shown.push_back(rowName(row));
+    for (const BrowserRow& row : model.rows) shown.push_back(rowName(row));
     return shown;
 }
 
@@ -51,16 +50,14 @@ TEST(BrowserModel, OneRowPerServerHeardOnSeveralAddressesAndRoundsUnderLoopbackW
     EXPECT_EQ(rowPing(model.rows[0]), "1 ms");
 
     startRound(model, 78, 13.0);
-    EXPECT_TRUE(takeAnswer(model, Lan5, answer(77, 1, 4, "hall"), 13.020))
-        << "late for its round, still counted";
+    EXPECT_TRUE(takeAnswer(model, Lan5, answer(77, 1, 4, "hall"), 13.020)) << "late for its round, still counted";
     EXPECT_TRUE(takeAnswer(model, Lan5, answer(78, 1, 5, "hall"), 13.0002));
     ASSERT_EQ(model.rows.size(), 1u);
     EXPECT_EQ(model.rows[0].info.players, 5);
     EXPECT_EQ(model.rows[0].from, Loopback);
     EXPECT_EQ(rowPing(model.rows[0]), "<1 ms");
-    EXPECT_EQ(
-        describeRow(model.rows[0]),
-        "127.0.0.1  players=5 clients=0 bots=5 max-clients=64 version=0.3.0 ping=0ms name=hall found=local");
+    EXPECT_EQ(describeRow(model.rows[0]),
+              "127.0.0.1  players=5 clients=0 bots=5 max-clients=64 version=0.3.0 ping=0ms name=hall found=local");
 }
 
 TEST(BrowserModel, OldAnswersWithoutANameAndHostileNamesAreShownSafely) {
@@ -74,10 +71,7 @@ TEST(BrowserModel, OldAnswersWithoutANameAndHostileNamesAreShownSafely) {
     std::vector<std::uint8_t> hostile = answer(7, 2, 1);
     hostile.resize(InfoNameOffset);
     hostile[InfoNameLengthOffset] = 255;
-    for (const char c : std::string("Evil\n\x1b[2J\xe2\x80\xae"
-                                    "name\xff") +
-                            std::string(300, 'x'))
-        hostile.push_back(std::uint8_t(c));
+    for (const char c : std::string("Evil\n\x1b[2J\xe2\x80\xae" "name\xff") + std::string(300, 'x')) hostile.push_back(std::uint8_t(c));
     EXPECT_TRUE(takeAnswer(model, Lan5, hostile, 0.01));
     ASSERT_EQ(model.rows.size(), 2u);
     sortRows(model, BrowserColumn::Name, false);
@@ -85,8 +79,7 @@ TEST(BrowserModel, OldAnswersWithoutANameAndHostileNamesAreShownSafely) {
     const std::string shown = rowName(model.rows[1]);
     EXPECT_TRUE(shown.starts_with("Evil")) << shown;
     EXPECT_LE(shown.size(), MaxServerNameBytes);
-    for (const char c : shown)
-        EXPECT_FALSE(std::uint8_t(c) < 0x20 || std::uint8_t(c) == 0x7f || std::uint8_t(c) == 0xff);
+    for (const char c : shown) EXPECT_FALSE(std::uint8_t(c) < 0x20 || std::uint8_t(c) == 0x7f || std::uint8_t(c) == 0xff);
     EXPECT_EQ(shown.find("\xe2\x80\xae"), std::string::npos);
 }
 
@@ -137,8 +130,7 @@ TEST(BrowserModel, SilentServersGoAfterAFewRoundsAndTheSelectionMovesToTheirNeig
     ServerInfo hosted;
     hosted.instance = 9;
     addHostedGame(model, Loopback, hosted);
-    EXPECT_EQ(rowName(*selectedRow(model)), "127.0.0.1")
-        << "a game hosted here is listed and selected at once";
+    EXPECT_EQ(rowName(*selectedRow(model)), "127.0.0.1") << "a game hosted here is listed and selected at once";
     selectRow(model, 5);
     for (std::uint32_t round = 2; round <= 1 + RoundsBeforeGone; ++round) {
         startRound(model, round, round * 3.0);

@@ -11,6 +11,7 @@ Run by scripts/check-windows.sh, which names what to test in the environment:
   BRASSMOOR_NETSH_RECORDER a netsh.exe that records its command lines (wine's does nothing)
   WINEPREFIX               where the fresh prefix goes; whatever is there is deleted first"""
 
+import functools
 import hashlib
 import http.server
 import json
@@ -366,6 +367,11 @@ def test_installed_launcher_lists_a_running_server_and_its_window_joins_it(prefi
                 process.wait()
 
 
+class QuietFiles(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
 @pytest.mark.skipif(os.geteuid() != 0, reason="an address of the Internet's needs a network of its own (root)")
 def test_installed_launcher_lists_a_game_a_list_names_over_http_with_the_game_s_own_answer(prefix):
     # 198.51.100.20 is this network's own, and a server bound to it hears no broadcast: only the list leads there.
@@ -374,19 +380,11 @@ def test_installed_launcher_lists_a_game_a_list_names_over_http_with_the_game_s_
         subprocess.run(["ip", *command], check=True)
     listed = {"address": "198.51.100.20", "port": 40123, "name": "the list's word", "players": 9, "clients": 0,
               "bots": 9, "max_clients": 64, "version": os.environ["BRASSMOOR_VERSION"]}
-
-    class List(http.server.BaseHTTPRequestHandler):
-        def do_GET(self):
-            body = json.dumps({"games": [listed]}).encode() if self.path == "/v1/games" else b""
-            self.send_response(200 if body else 404)
-            self.send_header("Content-Length", str(len(body)))
-            self.end_headers()
-            self.wfile.write(body)
-
-        def log_message(self, *args):
-            pass
-
-    stand_in = http.server.HTTPServer(("127.0.0.1", 0), List)
+    folder = tempfile.mkdtemp(prefix="brassmoor-list-")
+    os.makedirs(os.path.join(folder, "v1"))
+    with open(os.path.join(folder, "v1", "games"), "w") as games:
+        json.dump({"games": [listed]}, games)
+    stand_in = http.server.HTTPServer(("127.0.0.1", 0), functools.partial(QuietFiles, directory=folder))
     threading.Thread(target=stand_in.serve_forever, daemon=True).start()
     server = prefix.start([prefix.unix(INSTALL_FOLDER + "\\brassmoor-server.exe"), "--bind", "198.51.100.20", "--bots",
                            "3", "--name", "Across the sea"])
@@ -404,6 +402,7 @@ def test_installed_launcher_lists_a_game_a_list_names_over_http_with_the_game_s_
         server.kill()
         server.wait()
         stand_in.shutdown()
+        shutil.rmtree(folder)
         subprocess.run(["ip", "link", "del", "bmnet0"], check=False)
 
 
