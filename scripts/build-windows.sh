@@ -220,9 +220,9 @@ fi
 phase_done
 
 phase "release"
-# Only DLLs that every Windows has; anything else (a mingw runtime, a GLFW DLL) would have to
-# travel with the programs.
-system_dlls='^(kernel32|user32|gdi32|shell32|ws2_32|iphlpapi|msvcrt|advapi32|ole32|oleaut32|imm32|winmm|opengl32|comdlg32|shlwapi|version|dwmapi|setupapi|cfgmgr32)\.dll$'
+# Only DLLs that every Windows has (WinHTTP, for the launcher's lists, among them); anything else
+# (a mingw runtime, a GLFW DLL) would have to travel with the programs.
+system_dlls='^(kernel32|user32|gdi32|shell32|ws2_32|iphlpapi|msvcrt|advapi32|ole32|oleaut32|imm32|winmm|opengl32|comdlg32|shlwapi|version|dwmapi|setupapi|cfgmgr32|winhttp)\.dll$'
 zip_name="$(cat "$project_build/package/zip-name.txt")"
 installer_name="$(cat "$project_build/package/installer-name.txt")"
 for exe in "$project_build/package/${zip_name%.zip}"/*.exe; do
