@@ -156,6 +156,7 @@ WINEPREFIX="$build/installer-prefix" \
   BRASSMOOR_NSIS_SCRIPT="$project_build/package/brassmoor.nsi" BRASSMOOR_STAGE_DIR="$release" \
   BRASSMOOR_VERSION="$(sed -n 's/^brassmoor-\(.*\)-win64\.zip$/\1/p' "$project_build/package/zip-name.txt")" \
   BRASSMOOR_NETSH_RECORDER="$(cat "$project_build/netsh-recorder.txt")" \
+  BRASSMOOR_SERVER="$linux_build/tools/server/brassmoor-server" \
   timeout "$installer_limit" /usr/bin/python3 "$root/tests/windows/private_network.py" \
   /usr/bin/python3 -m pytest -v -p no:cacheprovider "$root/tests/windows/installer_test.py" \
   >"$logs/installer.log" 2>&1 || status=$?

@@ -9,6 +9,7 @@ Run by scripts/check-windows.sh, which names what to test in the environment:
   BRASSMOOR_STAGE_DIR      the files it should install
   BRASSMOOR_VERSION        the project's version
   BRASSMOOR_NETSH_RECORDER a netsh.exe that records its command lines (wine's does nothing)
+  BRASSMOOR_SERVER         the Linux brassmoor-server, for a game the launcher reads from a list
   WINEPREFIX               where the fresh prefix goes; whatever is there is deleted first"""
 
 import functools
@@ -374,7 +375,8 @@ class QuietFiles(http.server.SimpleHTTPRequestHandler):
 
 @pytest.mark.skipif(os.geteuid() != 0, reason="an address of the Internet's needs a network of its own (root)")
 def test_installed_launcher_lists_a_game_a_list_names_over_http_with_the_game_s_own_answer(prefix):
-    # 198.51.100.20 is this network's own, and a server bound to it hears no broadcast: only the list leads there.
+    # 198.51.100.20 is this network's own. The Linux server bound to it hears no broadcast (a Windows one
+    # would, as Windows' sockets do, and be found on the LAN): only the list leads the launcher there.
     subprocess.run(["ip", "link", "add", "bmnet0", "type", "veth", "peer", "name", "bmnet1"], check=True)
     for command in (["addr", "add", "198.51.100.20/24", "brd", "+", "dev", "bmnet0"], ["link", "set", "bmnet0", "up"]):
         subprocess.run(["ip", *command], check=True)
@@ -386,11 +388,12 @@ def test_installed_launcher_lists_a_game_a_list_names_over_http_with_the_game_s_
         json.dump({"games": [listed]}, games)
     stand_in = http.server.HTTPServer(("127.0.0.1", 0), functools.partial(QuietFiles, directory=folder))
     threading.Thread(target=stand_in.serve_forever, daemon=True).start()
-    server = prefix.start([prefix.unix(INSTALL_FOLDER + "\\brassmoor-server.exe"), "--bind", "198.51.100.20", "--bots",
-                           "3", "--name", "Across the sea"])
+    said = os.path.join(folder, "server.out")
+    with open(said, "w") as out:
+        server = subprocess.Popen([os.environ["BRASSMOOR_SERVER"], "--bind", "198.51.100.20", "--bots", "3", "--name",
+                                   "Across the sea"], stdout=out)
     try:
-        wait_for(lambda: "listening on" in output_of(server) or server.poll() is not None, timeout=60,
-                 what="the server to start")
+        wait_for(lambda: "listening on" in open(said).read(), timeout=60, what="the server to start")
         listing = prefix.run(prefix.unix(INSTALL_FOLDER + "\\brassmoor-play.exe"), "--list", "--list-server",
                              f"http://127.0.0.1:{stand_in.server_port}")
         lines = listing.stdout.decode("utf-8", "replace").splitlines()
