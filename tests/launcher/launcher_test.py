@@ -1,6 +1,7 @@
 """Black-box tests of brassmoor-play: its window joining a game and coming back after it, the practice
 game, joining a running server, hosting and finding a game across a LAN by broadcast, a neighbour
-flooding the list, its failures, and the start every helper program shares.
+flooding the list, a game across a router read from a real list server, its failures, and the start every
+helper program shares.
 
 The module moves into a network namespace of its own, so UDP 40123 here is nobody else's; the LAN
 tests make two more, joined by a veth pair."""
