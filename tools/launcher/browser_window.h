@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "client_process.h"
 
@@ -11,6 +12,8 @@ namespace brassmoor {
 
 // Runs the window until the player closes it (Escape or the window's close button) or the launcher
 // is asked to stop: 0 then. Nothing, with `error` set to one line, when no window could be opened.
-std::optional<int> runBrowserWindow(const ClientProgram& program, std::string& error);
+// The first of `listServers` is offered for hosting a game listed on the Internet.
+std::optional<int> runBrowserWindow(const ClientProgram& program, const std::vector<std::string>& listServers,
+                                    std::string& error);
 
 }  // namespace brassmoor

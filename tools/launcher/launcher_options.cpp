@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "ipv4_endpoint.h"
+#include "list_announcement.h"
 #include "option_values.h"
 #include "server_info.h"
 
@@ -14,6 +15,8 @@ namespace {
 
 // The same bound as the server's --bots.
 constexpr std::uint32_t MostHostedBots = 10000;
+// As many as the server takes.
+constexpr std::size_t MostListServers = 8;
 
 LauncherOptionsResult failure(std::string message) {
     return LauncherOptionsResult{CommandLineAction::Error, {}, std::move(message)};
@@ -38,13 +41,30 @@ LauncherOptionsResult parseLauncherOptions(std::span<const char* const> args) {
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         auto [name, value] = splitOptionArgument(arg);
-        if (name == "--host" || name == "--list" || name == "--quick") {
+        if (name == "--internet") {
+            if (value) return failure("--internet takes no value");
+            options.internet = true;
+        } else if (name == "--list-server") {
+            if (!value) {
+                if (i + 1 >= args.size()) return failure("--list-server needs a URL");
+                value = std::string_view(args[++i]);
+            }
+            std::string why;
+            if (!checkListServerUrl(*value, why))
+                return failure("--list-server " + why + ", not " + quoted(*value));
+            if (options.listServers.size() >= MostListServers) {
+                return failure("--list-server is taken at most " + std::to_string(MostListServers) +
+                               " times");
+            }
+            options.listServers.emplace_back(*value);
+        } else if (name == "--host" || name == "--list" || name == "--quick") {
             if (value) return failure(std::string(name) + " takes no value");
             const LaunchMode mode = name == "--host"   ? LaunchMode::Host
                                     : name == "--list" ? LaunchMode::List
                                                        : LaunchMode::FindOrPractice;
             if (!takeMode(mode)) {
-                return failure("give one of ADDRESS, --host, --list and --quick, not " + quoted(arg) + " as well");
+                return failure("give one of ADDRESS, --host, --list and --quick, not " + quoted(arg) +
+                               " as well");
             }
         } else if (name == "--bots") {
             if (!value) {
@@ -75,30 +95,44 @@ LauncherOptionsResult parseLauncherOptions(std::span<const char* const> args) {
                 return failure(quoted(arg) + " is not an IPv4 address such as 192.168.1.20");
             }
             if (!takeMode(LaunchMode::Join)) {
-                return failure("give one of ADDRESS, --host, --list and --quick, not " + quoted(arg) + " as well");
+                return failure("give one of ADDRESS, --host, --list and --quick, not " + quoted(arg) +
+                               " as well");
             }
             options.address = std::string(arg);
         }
     }
     if (botsGiven && options.mode != LaunchMode::Host) return failure("--bots goes with --host");
     if (nameGiven && options.mode != LaunchMode::Host) return failure("--name goes with --host");
+    if (options.internet && options.mode != LaunchMode::Host) return failure("--internet goes with --host");
+    if (options.internet && options.listServers.empty()) {
+        return failure("--internet needs a list server to announce the game to: add --list-server URL");
+    }
     return result;
 }
 
 std::string launcherUsageText() {
-    return "Usage: brassmoor-play [ADDRESS | --host [--bots N] [--name TEXT] | --list | --quick]\n"
+    return "Usage: brassmoor-play [ADDRESS | --host [--bots N] [--name TEXT] [--internet] | --list | "
+           "--quick]\n"
+           "                      [--list-server URL]...\n"
            "Starts Brassmoor. Without an argument it opens a window listing the games it finds on this\n"
            "computer, on the local networks (by broadcast) and at addresses joined before, refreshed\n"
            "every few seconds: join one (Enter, a double-click or Join), type an address or a computer's\n"
-           "name, start a practice game against 6 simulated players, or host a LAN game. Arrow keys move\n"
-           "the selection; Escape closes the window. Games of another version are greyed out.\n"
+           "name, start a practice game against 6 simulated players, or host a game, for the local\n"
+           "networks or listed on the Internet too. Arrow keys move the selection; Escape closes the\n"
+           "window. Games of another version are greyed out.\n"
            "\n"
            "  ADDRESS      join the game at this IPv4 address, as 'brassmoor ADDRESS' does\n"
-           "  --host       host a LAN game: a server on every network of this computer (UDP 40123)\n"
+           "  --host       host a game: a server on every network of this computer (UDP 40123)\n"
            "               and the game joining it; prints the addresses other players can use\n"
            "  --bots N     with --host: simulated players in the hosted game, 0 to 10000 (default 0)\n"
            "  --name TEXT  with --host: the name other players' launchers show for the hosted game\n"
            "               (default: the computer's host name), printable UTF-8 cut to 48 bytes\n"
+           "  --internet   with --host: list the game on the Internet too: the home router is asked\n"
+           "               (UPnP IGD, NAT-PMP) to forward UDP 40123 here while the game is hosted, and\n"
+           "               the game is announced to each list server; prints what each of them says\n"
+           "  --list-server URL\n"
+           "               a list server (http:// or https://), up to 8; --internet announces to them,\n"
+           "               and the window offers the first for its own 'List it on the Internet'\n"
            "  --list       print the games found in about a second, one a line (address, players,\n"
            "               clients, simulated players, the cap on clients, version, ping, name), and exit\n"
            "  --quick      no window: join the busiest game found, or start a practice game\n"
