@@ -38,7 +38,7 @@ void BM_RenderOneScrape(benchmark::State& state) {
     FiguresSlot slot;
     publishFigures(slot, busyFigures());
     for (auto _ : state) {
-        std::string text = metricsText(readFigures(slot).figures, "0.4.0");
+        std::string text = metricsText(readFigures(slot).figures, "0.5.0");
         benchmark::DoNotOptimize(text);
     }
 }

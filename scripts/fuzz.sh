@@ -8,6 +8,7 @@
 #             nearest players, against looking at every player (server)
 #   info      received bytes through the server's info-query answers and a search's answer collection
 #   capture   bytes as a pcap file through the replayer's reader (a third of SECONDS: a small parser)
+#   list      bytes as the list server's announcement body and as an entry found in its store
 # Usage: scripts/fuzz.sh [SECONDS]   (each target this long, default 60; $BUILD_DIR overrides build-fuzz/)
 # New inputs a target finds go to $BUILD_DIR/corpus-<target>, never into the committed seeds; a crash
 # is written to $BUILD_DIR/<target>-crash-*, and the script fails once every target has run.
@@ -18,7 +19,7 @@ seconds=${1:-60}
 
 case "$seconds" in
   -h | --help)
-    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
     ;;
   '' | *[!0-9]* | 0)
@@ -30,7 +31,7 @@ esac
 "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DBRASSMOOR_FUZZ=ON >/dev/null
-cmake --build "$build_dir" -j2 --target snapshot_fuzz server_fuzz info_fuzz capture_fuzz selection_fuzz
+cmake --build "$build_dir" -j2 --target snapshot_fuzz server_fuzz info_fuzz capture_fuzz selection_fuzz list_fuzz
 
 # Inputs found before there were two targets belong to the snapshot target.
 if [ -d "$build_dir/corpus" ] && [ ! -e "$build_dir/corpus-snapshot" ]; then
@@ -57,6 +58,7 @@ run_target server "$root/tests/fuzz/server_corpus" "$seconds" "$root/tests/fuzz/
 run_target info "$root/tests/fuzz/info_corpus" "$seconds" "$root/tests/fuzz/info.dict"
 run_target capture "$root/tests/fuzz/capture_corpus" "$(( seconds >= 3 ? seconds / 3 : 1 ))"
 run_target selection "$root/tests/fuzz/selection_corpus" "$seconds"
+run_target list "$root/tests/fuzz/list_corpus" "$seconds"
 
 if [ "${#failed[@]}" -gt 0 ]; then
   echo "fuzz.sh: ${failed[*]} failed; the input is in $build_dir/<target>-crash-*" >&2

@@ -32,6 +32,9 @@ packages=(
   # HTTP and HTTPS to list servers (the server's announcements, the launcher's lists), and the JSON
   # their answers are read from.
   libcurl4-openssl-dev nlohmann-json3-dev
+  # The list server: Redis's client library, and in its tests a real Redis, headless Chromium
+  # rendering its page and curl announcing from a game server's namespace.
+  libhiredis-dev redis-server chromium curl
   # The launcher asks the home router to forward the hosted game's port (UPnP IGD, NAT-PMP); its
   # test runs Debian's miniupnpd on nftables in a router namespace.
   libminiupnpc-dev libnatpmp-dev miniupnpd-nftables nftables

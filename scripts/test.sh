@@ -25,7 +25,7 @@ fi
 
 echo "== sanitizers (AddressSanitizer, UndefinedBehaviorSanitizer, leak check)"
 BUILD_DIR= "$root/scripts/check-sanitizers.sh"
-echo "== fuzzing the snapshot drain, the server's registry and its choice of players, ${FUZZ_SECONDS:-40} s each"
+echo "== fuzzing the snapshot drain, the server's registry and its choice of players, the list's input, ${FUZZ_SECONDS:-40} s each"
 BUILD_DIR= "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-40}"
 echo "== the Windows programs under wine"
 BUILD_DIR= "$root/scripts/check-windows.sh"
