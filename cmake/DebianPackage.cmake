@@ -47,8 +47,11 @@ brassmoor-play, in the desktop's menu, opens a window that lists the games
 it finds on this computer, on the local network and at addresses joined
 before, with their names, players, ping and version. From there the player
 joins one, types an address or a computer's name, starts a practice game
-against simulated players, or hosts a game for others on the local network;
-failures are shown in the window and kept in a log. The server it runs for
+against simulated players, or hosts a game for others on the local network,
+listed on the Internet too if the player asks: it then asks the home router
+(UPnP IGD or NAT-PMP) to forward the game's port and announces the game to a
+list server, and says plainly when the game cannot be reached; failures are
+shown in the window and kept in a log. The server it runs for
 these is built into it: this package alone is enough to play.")
 # A host that wants a server without a player at the keyboard installs brassmoor-server.
 set(CPACK_DEBIAN_CLIENT_PACKAGE_SUGGESTS brassmoor-server)
