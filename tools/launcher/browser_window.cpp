@@ -204,7 +204,7 @@ void drawHosting(const BrowserView& view, WindowState& state) {
     }
     ImGui::BeginDisabled(view.busy || view.hosting);
     ImGui::SetNextItemWidth(180.0f);
-    ImGui::InputTextWithHint("##name", "Name (this computer's)", state.name.data(), state.name.size());
+    ImGui::InputTextWithHint("##name", "Name (else the host name)", state.name.data(), state.name.size());
     ImGui::SameLine();
     ImGui::Checkbox("List it on the Internet", &state.internet);
     ImGui::SameLine();
