@@ -50,9 +50,12 @@ distribution names once in /etc/brassmoor/list-servers), with where each was
 found and its name, players, ping and version, each asked by the launcher
 itself. From there the player joins one, types an address or a computer's
 name, starts a practice game against simulated players, or hosts a game for
-others on the local network; failures are shown in the window and kept in a
-log. The server it runs for these is built into it: this package alone is
-enough to play.")
+others on the local network, listed on the Internet too if the player asks:
+it then asks the home router (UPnP IGD or NAT-PMP) to forward the game's port
+and announces the game to a list server, and says plainly when the game
+cannot be reached; failures are shown in the window and kept in a log. The
+server it runs for these is built into it: this package alone is enough to
+play.")
 # A host that wants a server without a player at the keyboard installs brassmoor-server.
 set(CPACK_DEBIAN_CLIENT_PACKAGE_SUGGESTS brassmoor-server)
 # The launcher's window draws its text in DejaVu Sans when it is there (Dear ImGui's small built-in

@@ -6,8 +6,8 @@
 #   scripts/build-windows.sh --tests    the same, plus GoogleTest and the tests that
 #                                       scripts/check-windows.sh runs under wine
 #
-# Everything goes into build-windows/ (or $WINDOWS_BUILD_DIR): GLFW 3.3.8 and Dear ImGui 1.86
-# from Debian's glfw3 and imgui source packages, built static; the project built static, so the
+# Everything goes into build-windows/ (or $WINDOWS_BUILD_DIR): GLFW 3.3.8, Dear ImGui 1.86 and
+# miniupnpc 2.2.4 from Debian's glfw3, imgui and miniupnpc source packages, built static; the project built static, so the
 # programs need nothing but Windows' own DLLs (checked with objdump). Every program carries the
 # icon and a version resource. Installs what it needs first (scripts/install-deps.sh --cross-windows). A second run
 # reuses what the first fetched and built.
@@ -166,6 +166,39 @@ else
 fi
 phase_done
 
+# --- miniupnpc from Debian's source package, for the launcher's port mapping --------------------
+
+# NAT-PMP's libnatpmp is another source package, not built here: the Windows launcher asks routers
+# through UPnP IGD alone.
+miniupnpc_version=2.2.4
+miniupnpc_source="$build/miniupnpc-source/miniupnpc-$miniupnpc_version"
+miniupnpc_build="$build/miniupnpc"
+miniupnpc_prefix="$build/miniupnpc-prefix"
+
+phase "miniupnpc $miniupnpc_version for mingw-w64 (Debian source package miniupnpc)"
+if [ ! -f "$miniupnpc_source/CMakeLists.txt" ]; then
+  fetch_debian_source miniupnpc "$build/miniupnpc-source"
+  if [ ! -f "$miniupnpc_source/CMakeLists.txt" ]; then
+    echo "build-windows: Debian's miniupnpc source package is not miniupnpc $miniupnpc_version:" >&2
+    ls "$build/miniupnpc-source" >&2
+    exit 1
+  fi
+else
+  echo "   source fetched before: $miniupnpc_source"
+fi
+if [ ! -f "$miniupnpc_prefix/lib/libminiupnpc.a" ]; then
+  run_logged "$logs/miniupnpc-configure.log" \
+    cmake -S "$miniupnpc_source" -B "$miniupnpc_build" \
+      -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+      -DUPNPC_BUILD_STATIC=ON -DUPNPC_BUILD_SHARED=OFF -DUPNPC_BUILD_TESTS=OFF -DUPNPC_BUILD_SAMPLE=OFF \
+      -DCMAKE_INSTALL_PREFIX="$miniupnpc_prefix"
+  run_logged "$logs/miniupnpc-build.log" cmake --build "$miniupnpc_build" -j2
+  run_logged "$logs/miniupnpc-install.log" cmake --install "$miniupnpc_build"
+else
+  echo "   built before: $miniupnpc_prefix"
+fi
+phase_done
+
 # --- GoogleTest, for the tests only ----------------------------------------------------------
 
 gtest_build="$build/googletest"
@@ -205,6 +238,7 @@ run_logged "$logs/configure.log" \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DBRASSMOOR_BUILD_CLIENT=ON -DBRASSMOOR_BUILD_BENCHMARKS=OFF \
     -Dglfw3_DIR="$glfw_prefix/lib/cmake/glfw3" -DBRASSMOOR_IMGUI_PREFIX="$imgui_prefix" \
+    -DBRASSMOOR_MINIUPNPC_PREFIX="$miniupnpc_prefix" \
     -DCMAKE_EXE_LINKER_FLAGS=-static "${testing_options[@]}"
 # The releases build every program they ship; the replayer, which they do not ship, is built to
 # keep it compiling for Windows.
@@ -220,9 +254,9 @@ fi
 phase_done
 
 phase "release"
-# Only DLLs that every Windows has (WinHTTP, for the launcher's lists, among them); anything else
-# (a mingw runtime, a GLFW DLL) would have to travel with the programs.
-system_dlls='^(kernel32|user32|gdi32|shell32|ws2_32|iphlpapi|msvcrt|advapi32|ole32|oleaut32|imm32|winmm|opengl32|comdlg32|shlwapi|version|dwmapi|setupapi|cfgmgr32|winhttp)\.dll$'
+# Only DLLs that every Windows has; anything else (a mingw runtime, a GLFW DLL) would have to
+# travel with the programs.
+system_dlls='^(kernel32|user32|gdi32|shell32|ws2_32|iphlpapi|winhttp|msvcrt|advapi32|ole32|oleaut32|imm32|winmm|opengl32|comdlg32|shlwapi|version|dwmapi|setupapi|cfgmgr32)\.dll$'
 zip_name="$(cat "$project_build/package/zip-name.txt")"
 installer_name="$(cat "$project_build/package/installer-name.txt")"
 for exe in "$project_build/package/${zip_name%.zip}"/*.exe; do

@@ -35,6 +35,9 @@ packages=(
   # The list server: Redis's client library, and in its tests a real Redis, headless Chromium
   # rendering its page and curl announcing from a game server's namespace.
   libhiredis-dev redis-server chromium curl
+  # The launcher asks the home router to forward the hosted game's port (UPnP IGD, NAT-PMP); its
+  # test runs Debian's miniupnpd on nftables in a router namespace.
+  libminiupnpc-dev libnatpmp-dev miniupnpd-nftables nftables
 )
 
 # Optional, only with --cross-windows: the mingw-w64 compiler, the icon writer and NSIS for the

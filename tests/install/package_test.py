@@ -124,8 +124,9 @@ def test_fields_name_two_games_packages_of_one_version_with_computed_dependencie
 
     # dpkg-shlibdeps names the libraries the programs really link, with versions.
     client_depends = package_field(CLIENT_DEB, "Depends")
-    # libcurl for the launcher's lists of Internet games.
-    for library in ("libc6 (>=", "libglfw3 (>=", "libstdc++6 (>=", "libcurl4 (>="):
+    # The launcher asks the home router for a port (miniupnpc, libnatpmp), reads lists and announces to them (libcurl).
+    for library in ("libc6 (>=", "libglfw3 (>=", "libstdc++6 (>=", "libminiupnpc17 (>=", "libnatpmp1 (>=",
+                    "libcurl4 (>="):
         assert library in client_depends, client_depends
     # The launcher runs its practice and LAN servers in its own process: a player needs no host's package.
     assert SERVER_PACKAGE not in client_depends

@@ -141,6 +141,7 @@ bool announcementDue(const ListStanding& list, double now) {
 std::string announcementAnswered(ListStanding& list, const AnnouncementAnswer& answer, double now) {
     list.nextAnnounce = now + std::max(AnnounceEverySeconds, answer.listed ? 0.0 : answer.retryAfterSeconds);
     if (answer.listed) list.listedOnce = true;
+    list.listed = answer.listed;
     std::string line = "list " + list.url + ": " +
                        (answer.listed ? "listed as " + answer.address : "not listed: " + answer.reason);
     if (line == list.lastLine) return {};
@@ -150,6 +151,7 @@ std::string announcementAnswered(ListStanding& list, const AnnouncementAnswer& a
 
 std::string withdrawalAnswered(ListStanding& list, const HttpResponse& response) {
     list.listedOnce = false;
+    list.listed = false;
     const nlohmann::json object = response.answered ? answerObject(response) : nlohmann::json{};
     std::string line = "list " + list.url + ": ";
     if (response.answered && response.status >= 200 && response.status < 300 && object.is_object()) {

@@ -51,6 +51,7 @@ struct ListStanding {
     // The list has listed the game since the start, so a withdrawal is owed at the end: a later
     // refusal or failure does not say the list has dropped the entry it holds.
     bool listedOnce = false;
+    bool listed = false;   // as of the list's latest answer
     std::string lastLine;  // the line last logged for this list
 };
 

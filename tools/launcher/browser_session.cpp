@@ -10,6 +10,7 @@
 #include "listed_games.h"
 #include "played_game.h"
 #include "remembered_addresses.h"
+#include "server_name.h"
 
 namespace brassmoor {
 
@@ -19,7 +20,27 @@ bool busy(const BrowserSession& session) {
     return gameRunning(session.game) || session.joining.has_value();
 }
 
+// Tells what the Internet hosting thread said, and ends it once it has wound down.
+void takeInternetNews(BrowserSession& session) {
+    if (!session.internet) return;
+    for (const InternetNews& news : takeInternetNews(*session.internet)) {
+        if (news.trouble) {
+            reportProblem(session.messages, news.line);
+        } else {
+            reportNews(session.messages, news.line);
+        }
+    }
+    session.internetStanding = internetStanding(*session.internet);
+    if (internetHostingFinished(*session.internet)) {
+        stopInternetHosting(*session.internet);
+        session.internet.reset();
+        session.internetStanding.clear();
+    }
+}
+
 void closeHosted(BrowserSession& session) {
+    // The lists and the router are told on the hosting thread, while the window goes on.
+    if (session.internet) askInternetHostingToStop(*session.internet);
     if (!session.hosted) return;
     stopHostedGame(*session.hosted);
     const std::uint32_t instance = session.hosted->server.instance;
@@ -28,9 +49,10 @@ void closeHosted(BrowserSession& session) {
     if (session.model.selected == instance) session.model.selected.reset();
 }
 
-// Hosts `setup`'s game in place of one hosted before and puts it into the list; then starts the game
-// against it. False (reported) when either cannot start; nothing is left hosted then.
-bool hostAndJoin(BrowserSession& session, const HostedGameSetup& setup) {
+// Hosts `setup`'s game in place of one hosted before and puts it into the list, listed at
+// `listServer` too when there is one; then starts the game against it. False (reported) when either
+// cannot start; nothing is left hosted then.
+bool hostAndJoin(BrowserSession& session, const HostedGameSetup& setup, const std::string& listServer = {}) {
     closeHosted(session);
     auto hosted = std::make_unique<HostedGame>();
     std::string error;
@@ -42,6 +64,15 @@ bool hostAndJoin(BrowserSession& session, const HostedGameSetup& setup) {
     addHostedGame(session.model, Ipv4Endpoint{Loopback, session.hosted->local.port},
                   hostedGameInfo(*session.hosted));
     reportNews(session.messages, hostedGameNews(setup));
+    if (!listServer.empty()) {
+        auto internet = std::make_unique<InternetHosting>();
+        if (startInternetHosting({listServer}, session.hosted->local.port, *internet, error)) {
+            session.internet = std::move(internet);
+            reportNews(session.messages, internetHostingNews(session.hosted->local.port, {listServer}));
+        } else {
+            reportProblem(session.messages, "cannot list the game on the Internet: " + error);
+        }
+    }
     if (startGame(session.program, Loopback, session.game, session.messages)) return true;
     closeHosted(session);
     return false;
@@ -120,12 +151,16 @@ void openLists(BrowserSession& session, const std::vector<std::string>& listServ
 
 BrowserView browserView(const BrowserSession& session) {
     const BrowserRow* chosen = selectedRow(session.model);
-    BrowserView view{session.model, session.remembered, session.messages.shown, session.lists};
+    BrowserView view{session.model, session.remembered, session.messages.shown, session.lists,
+                     session.internetStanding};
     view.gameRunning = gameRunning(session.game);
     view.lookingUp = session.joining.has_value();
     view.busy = busy(session);
-    view.hosting = session.hosted != nullptr;
+    view.hosting = session.hosted != nullptr || session.internet != nullptr;
     view.hostingLan = session.hosted != nullptr && session.hosted->kind == HostedKind::Lan;
+    view.onInternet = session.hosted != nullptr && session.internet != nullptr;
+    // The command line's first, else the user's or the computer's.
+    view.offeredListServer = session.lists.empty() ? std::string{} : session.lists.front().server.url;
     view.canJoinSelected = !view.busy && chosen != nullptr && isJoinable(session.model, *chosen);
     return view;
 }
@@ -161,6 +196,10 @@ void openBrowserSession(BrowserSession& session, const ClientProgram& program,
 void closeBrowserSession(BrowserSession& session) {
     endGame(session.game);
     closeHosted(session);
+    if (session.internet) {
+        stopInternetHosting(*session.internet);
+        takeInternetNews(session);
+    }
     stopListFetcher(session.fetcher);
     closeGameSearch(session.search);
 }
@@ -180,6 +219,7 @@ bool stepBrowserSession(BrowserSession& session, double now, int waitMillisecond
         reportProblem(session.messages, "the game hosted here stopped: waiting for datagrams failed");
         closeHosted(session);
     }
+    takeInternetNews(session);
     if (!watchGame(session.game, session.messages, waitMilliseconds)) return false;
     if (session.hosted && session.hosted->kind == HostedKind::Practice) closeHosted(session);
     refreshNow(session.search);
@@ -213,8 +253,20 @@ void startPractice(BrowserSession& session) {
     if (!busy(session)) hostAndJoin(session, practiceGame());
 }
 
-void hostLanGame(BrowserSession& session, std::uint32_t bots) {
-    if (!busy(session)) hostAndJoin(session, lanGame(bots, ""));
+void hostGame(BrowserSession& session, const HostRequest& request) {
+    if (busy(session) || session.internet) return;
+    std::string listServer;
+    if (request.internet) {
+        const std::size_t first = request.listServer.find_first_not_of(" \t");
+        const std::size_t last = request.listServer.find_last_not_of(" \t");
+        if (first != std::string::npos) listServer = request.listServer.substr(first, last - first + 1);
+        std::string why;
+        if (!checkListServerUrl(listServer, why)) {
+            reportProblem(session.messages, "to list the game on the Internet, the list server " + why);
+            return;
+        }
+    }
+    hostAndJoin(session, lanGame(request.bots, sanitiseServerName(request.name)), listServer);
 }
 
 void stopHosting(BrowserSession& session) {

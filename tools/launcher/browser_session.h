@@ -17,6 +17,7 @@
 #include "launcher_settings.h"
 #include "list_fetcher.h"
 #include "list_sources.h"
+#include "internet_hosting.h"
 #include "name_lookup.h"
 #include "session_messages.h"
 #include "user_folders.h"
@@ -32,6 +33,10 @@ struct BrowserSession {
     std::optional<NameLookup> joining;    // the address typed now, being looked up to join
     ClientProcess game;                   // the game started from here, while it runs
     std::unique_ptr<HostedGame> hosted;   // a game served by this launcher
+    // The hosted game's listing on the Internet: while it is hosted, and after, until the lists
+    // have been withdrawn from and the router's mapping removed (nothing is hosted meanwhile).
+    std::unique_ptr<InternetHosting> internet;
+    std::vector<InternetNews> internetStanding;  // as of the last step
     SessionMessages messages;
     std::vector<std::uint64_t> announced;   // the rows whose "found" line was printed
     std::vector<ListSource> lists;          // the list servers read, and what each said
@@ -46,19 +51,23 @@ struct BrowserView {
     const std::vector<std::string>& remembered;
     const std::vector<BrowserMessage>& messages;
     const std::vector<ListSource>& lists;
-    bool gameRunning = false;      // the window is hidden meanwhile
-    bool lookingUp = false;        // a typed name is being looked up to join
-    bool busy = false;             // either of the two: nothing else can start
-    bool hosting = false;          // a game is hosted here: another is not started beside it
-    bool hostingLan = false;       // that game is a LAN game, which goes on after the game ends
-    bool canJoinSelected = false;  // a game of this version is selected and nothing is busy
+    const std::vector<InternetNews>& internetStanding;  // the router's word and each list's
+    bool gameRunning = false;                           // the window is hidden meanwhile
+    bool lookingUp = false;                             // a typed name is being looked up to join
+    bool busy = false;                                  // either of the two: nothing else can start
+    bool hosting = false;             // a game is hosted here (or its listing winds down): no other starts
+    bool hostingLan = false;          // that game is for others, and goes on after the game ends
+    bool onInternet = false;          // it is being listed on the Internet
+    std::string offeredListServer{};  // what the window's list server field starts with
+    bool canJoinSelected = false;     // a game of this version is selected and nothing is busy
 };
 BrowserView browserView(const BrowserSession& session);
 
 // Opens the search and has the remembered addresses asked too, and starts reading the list servers
 // (`listServers` from the command line, then the user's and the computer's); what fails is reported.
+// The first list server is offered for hosting on the Internet.
 void openBrowserSession(BrowserSession& session, const ClientProgram& program,
-                        const std::vector<std::string>& listServers = {});
+                        const std::vector<std::string>& listServers);
 // Ends a game still running and the hosted game.
 void closeBrowserSession(BrowserSession& session);
 
@@ -71,7 +80,14 @@ bool stepBrowserSession(BrowserSession& session, double now, int waitMillisecond
 void joinSelected(BrowserSession& session);
 void joinTyped(BrowserSession& session, const std::string& typed);
 void startPractice(BrowserSession& session);
-void hostLanGame(BrowserSession& session, std::uint32_t bots);
+// A game for others: with `internet`, listed at the list server `listServer` too.
+struct HostRequest {
+    std::uint32_t bots = 0;
+    std::string name;  // as typed; empty: the computer's host name
+    bool internet = false;
+    std::string listServer;  // as typed
+};
+void hostGame(BrowserSession& session, const HostRequest& request);
 void stopHosting(BrowserSession& session);
 // The list's own: a row picked, the selection moved by `step` rows, a header clicked.
 void selectGame(BrowserSession& session, std::uint64_t key);

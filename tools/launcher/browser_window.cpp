@@ -49,6 +49,10 @@ struct WindowState {
     std::array<char, 64> nameFilter{};
     std::array<char, MaxListServerUrlBytes + 1> listUrl{};  // typed into the list servers' box
     int bots = 3;
+    std::array<char, 128> name{};  // the hosted game's; empty: the computer's host name
+    bool internet = false;         // "List it on the Internet", off until the player ticks it
+    std::array<char, MaxListServerUrlBytes + 1> listServer{};
+    bool listServerOffered = false;  // the field was filled with the command line's first
     bool scrollToSelected = false;
     // The list's keys since the last frame: a press and its release can both come between
     // two frames, which ImGui's own key state would miss.
@@ -259,7 +263,7 @@ void drawListServers(BrowserSession& session, const BrowserView& view, WindowSta
     ImGui::Separator();
     ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x - 140.0f);
     const bool typedEnter =
-        ImGui::InputTextWithHint("##list", "https://games.example.org", state.listUrl.data(),
+        ImGui::InputTextWithHint("##listurl", "https://games.example.org", state.listUrl.data(),
                                  state.listUrl.size(), ImGuiInputTextFlags_EnterReturnsTrue);
     ImGui::SameLine();
     if (ImGui::Button("Add") || typedEnter) {
@@ -268,6 +272,36 @@ void drawListServers(BrowserSession& session, const BrowserView& view, WindowSta
     }
     if (ImGui::Button("Close")) ImGui::CloseCurrentPopup();
     ImGui::EndPopup();
+}
+
+// The hosted game's name, whether it is listed on the Internet and where, and once it is, what the
+// router and the list said.
+void drawHosting(const BrowserView& view, WindowState& state) {
+    if (!state.listServerOffered) {
+        const std::size_t length = std::min(view.offeredListServer.size(), state.listServer.size() - 1);
+        std::copy_n(view.offeredListServer.begin(), length, state.listServer.begin());
+        state.listServerOffered = true;
+    }
+    ImGui::BeginDisabled(view.busy || view.hosting);
+    ImGui::SetNextItemWidth(180.0f);
+    ImGui::InputTextWithHint("##name", "Name (else the host name)", state.name.data(), state.name.size());
+    ImGui::SameLine();
+    ImGui::Checkbox("List it on the Internet", &state.internet);
+    ImGui::SameLine();
+    ImGui::BeginDisabled(!state.internet);
+    ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x);
+    ImGui::InputTextWithHint("##list", "List server, e.g. https://list.example.org", state.listServer.data(),
+                             state.listServer.size());
+    ImGui::EndDisabled();
+    ImGui::EndDisabled();
+    if (!view.onInternet) return;
+    for (const InternetNews& standing : view.internetStanding) {
+        if (standing.line.empty()) continue;
+        ImGui::PushStyleColor(ImGuiCol_Text,
+                              standing.trouble ? ErrorText : ImGui::GetStyleColorVec4(ImGuiCol_Text));
+        ImGui::TextWrapped("%s", standing.line.c_str());
+        ImGui::PopStyleColor();
+    }
 }
 
 // Draws one frame of the window's contents; false when the player asked to close.
@@ -286,8 +320,13 @@ bool drawFrame(BrowserSession& session, WindowState& state) {
     drawListServers(session, view, state);
     const float line = ImGui::GetFrameHeightWithSpacing();
     const float messagesHeight = 5.0f * ImGui::GetTextLineHeightWithSpacing();
+    // The router's and the lists' words take two lines each at most.
+    const float standingHeight =
+        view.onInternet ? 2.0f * float(view.internetStanding.size()) * ImGui::GetTextLineHeightWithSpacing()
+                        : 0.0f;
     drawTable(session, view, state,
-              std::max(line * 3.0f, ImGui::GetContentRegionAvail().y - 2.5f * line - messagesHeight));
+              std::max(line * 3.0f,
+                       ImGui::GetContentRegionAvail().y - 3.5f * line - messagesHeight - standingHeight));
 
     // While a game runs or a typed name is looked up, nothing else can start: the controls say so.
     ImGui::BeginDisabled(!view.canJoinSelected);
@@ -297,7 +336,10 @@ bool drawFrame(BrowserSession& session, WindowState& state) {
     ImGui::BeginDisabled(view.busy || view.hosting);
     if (ImGui::Button("Practice")) startPractice(session);
     ImGui::SameLine();
-    if (ImGui::Button("Host a LAN game")) hostLanGame(session, std::uint32_t(state.bots));
+    if (ImGui::Button("Host a game")) {
+        hostGame(session, HostRequest{std::uint32_t(state.bots), state.name.data(), state.internet,
+                                      state.listServer.data()});
+    }
     ImGui::SameLine();
     ImGui::SetNextItemWidth(110.0f);
     ImGui::InputInt("simulated players", &state.bots);
@@ -309,6 +351,7 @@ bool drawFrame(BrowserSession& session, WindowState& state) {
         if (ImGui::Button("Stop hosting")) stopHosting(session);
         ImGui::EndDisabled();
     }
+    drawHosting(view, state);
 
     ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x - 130.0f - ImGui::GetFrameHeight());
     const bool typedEnter = ImGui::InputTextWithHint(
@@ -463,6 +506,9 @@ std::optional<int> runBrowserWindow(const ClientProgram& program, const std::vec
     BrowserSession session;
     openBrowserSession(session, program, listServers);
     runFrames(window, session, state);
+    // A game listed on the Internet is withdrawn from its lists as the session closes: the window is
+    // gone meanwhile rather than frozen.
+    glfwHideWindow(window);
     closeBrowserSession(session);
 
     ImGui_ImplOpenGL3_Shutdown();

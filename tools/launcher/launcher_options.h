@@ -19,7 +19,7 @@ enum class LaunchMode {
     Window,          // open the window that lists the games found
     FindOrPractice,  // join the busiest game found, or start a practice game (--quick)
     Join,            // join the server at `address`
-    Host,            // host a LAN game with `bots` simulated players and join it
+    Host,            // host a game with `bots` simulated players and join it
     List,            // print the games found and exit
 };
 
@@ -27,8 +27,9 @@ struct LauncherOptions {
     LaunchMode mode = LaunchMode::Window;
     std::string address;  // with Join: a dotted-decimal IPv4 address
     std::uint32_t bots = DefaultHostedBots;
-    std::string name;  // with Host: the hosted game's name, sanitised; empty: the computer's host name
-    std::vector<std::string> listServers;  // with the window or List: --list-server URLs, each once
+    std::string name;       // with Host: the hosted game's name, sanitised; empty: the computer's host name
+    bool internet = false;  // with Host: list it on the Internet too
+    std::vector<std::string> listServers;  // checked URLs, in the order given
 };
 
 struct LauncherOptionsResult {

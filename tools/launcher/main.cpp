@@ -12,6 +12,7 @@
 #include "desktop_message.h"
 #include "game_search.h"
 #include "hosted_game.h"
+#include "internet_hosting.h"
 #include "ipv4_endpoint.h"
 #include "launcher_log.h"
 #include "launcher_options.h"
@@ -44,13 +45,37 @@ int fail(const std::string& message, int status = 1, bool alwaysOnDesktop = fals
     return status;
 }
 
+// What the Internet hosting thread told since last asked, printed as the window shows it: every line
+// on standard output, and what did not work in the log too.
+void printInternetNews(InternetHosting* internet) {
+    if (internet == nullptr) return;
+    for (const InternetNews& news : takeInternetNews(*internet)) {
+        std::printf("%s\n", news.line.c_str());
+        std::string logError;
+        if (news.trouble && !appendLauncherLog(userFolders().state, news.line, logError)) {
+            std::fprintf(stderr, "%s: cannot write the log: %s\n", Program, logError.c_str());
+        }
+    }
+}
+
+// A game hosted here is withdrawn from the lists and its port's mapping removed before it stops.
+void stopHosting(HostedGame* hosted, InternetHosting* internet) {
+    if (internet != nullptr) {
+        stopInternetHosting(*internet);
+        printInternetNews(internet);
+    }
+    if (hosted != nullptr) stopHostedGame(*hosted);
+}
+
 // Runs the game against `address` until it ends (its status) or this program is asked to stop (0,
-// once the game has been ended); a game `hosted` here meanwhile is stopped with it.
-int playAgainst(const ClientProgram& program, const std::string& address, HostedGame* hosted) {
+// once the game has been ended); a game `hosted` here meanwhile, and its listing on the Internet, are
+// stopped with it.
+int playAgainst(const ClientProgram& program, const std::string& address, HostedGame* hosted,
+                InternetHosting* internet = nullptr) {
     ClientProcess client;
     std::string error;
     if (!startClient(program, address, client, error)) {
-        if (hosted != nullptr) stopHostedGame(*hosted);
+        stopHosting(hosted, internet);
         return fail(error);
     }
     std::optional<int> status;
@@ -64,24 +89,32 @@ int playAgainst(const ClientProgram& program, const std::string& address, Hosted
         if (hosted != nullptr && hostedGameFailed(*hosted)) {
             // The game would go on against a server that no longer answers: say so and end both.
             stopClient(client, ClientGraceMilliseconds);
-            stopHostedGame(*hosted);
+            stopHosting(hosted, internet);
             return fail("the game's server stopped: waiting for datagrams failed");
         }
+        printInternetNews(internet);
         status = clientExitStatus(client, WatchMilliseconds);
     }
-    if (hosted != nullptr) stopHostedGame(*hosted);
+    stopHosting(hosted, internet);
     return *status;
 }
 
-// Hosts `setup`'s game, its server's lines going to `log` when not null, says so after `lead`, and
-// plays against it.
+// Hosts `setup`'s game, its server's lines going to `log` when not null, says so after `lead`, lists
+// it on the Internet at `listServers` when there are any, and plays against it.
 int hostAndPlay(const ClientProgram& program, const HostedGameSetup& setup, std::FILE* log,
-                const char* lead = "") {
+                const char* lead = "", const std::vector<std::string>& listServers = {}) {
     HostedGame hosted;
     std::string error;
     if (!startHostedGame(setup, log, hosted, error)) return fail(error);
     std::printf("%s%s\n", lead, hostedGameNews(setup).c_str());
-    return playAgainst(program, "127.0.0.1", &hosted);
+    if (listServers.empty()) return playAgainst(program, "127.0.0.1", &hosted);
+    InternetHosting internet;
+    if (!startInternetHosting(listServers, hosted.local.port, internet, error)) {
+        stopHostedGame(hosted);
+        return fail("cannot list the game on the Internet: " + error);
+    }
+    std::printf("%s\n", internetHostingNews(hosted.local.port, listServers).c_str());
+    return playAgainst(program, "127.0.0.1", &hosted, &internet);
 }
 
 // The lists' games are asked too when `lists` names any; what goes wrong with one is said as it goes.
@@ -159,7 +192,8 @@ int run(const LauncherOptions& options) {
         case LaunchMode::Join:
             return playAgainst(*program, options.address, nullptr);
         case LaunchMode::Host:
-            return hostAndPlay(*program, lanGame(options.bots, options.name), stdout);
+            return hostAndPlay(*program, lanGame(options.bots, options.name), stdout, "",
+                               options.internet ? options.listServers : std::vector<std::string>{});
         case LaunchMode::FindOrPractice:
         case LaunchMode::List:
         case LaunchMode::Window:

@@ -10,6 +10,15 @@
 namespace brassmoor {
 namespace {
 
+void logLine(std::FILE* log, const std::string& line) {
+    if (!line.empty() && log != nullptr) std::fprintf(log, "%s\n", line.c_str());
+}
+
+void withdraw(WatchersThread& watchers, std::FILE* log) {
+    for (const std::string& line : withdrawFromLists(watchers.lists))
+        logLine(log, line);
+}
+
 // How often the thread looks at the published figures: well inside a second's retry.
 constexpr auto PollInterval = std::chrono::milliseconds(50);
 
@@ -25,14 +34,17 @@ void watch(WatchersThread& watchers, FiguresSlot& slot, std::FILE* log) {
             if (sidecar.shutdownDone) watchers.shutdownDone.store(true);
         }
         if (published.sessionOver && !watchers.lists.withdrawn) {
-            withdrawFromLists(watchers.lists, log);
+            withdraw(watchers, log);
             called = true;
-        } else if (announceIfDue(watchers.lists, published.figures.ticks > 0, watchers.ending, log)) {
+        } else if (const AnnouncementMade made =
+                       announceIfDue(watchers.lists, published.figures.ticks > 0, watchers.ending);
+                   made.made) {
+            logLine(log, made.line);
             called = true;
         }
         if (!called) std::this_thread::sleep_for(PollInterval);
     }
-    withdrawFromLists(watchers.lists, log);
+    withdraw(watchers, log);
 }
 
 }  // namespace

@@ -13,10 +13,6 @@ namespace {
 constexpr int WithdrawAtMostMilliseconds = 2000;
 constexpr int WithdrawAtLeastMilliseconds = 100;
 
-void logLine(std::FILE* log, const std::string& line) {
-    if (!line.empty() && log != nullptr) std::fprintf(log, "%s\n", line.c_str());
-}
-
 }  // namespace
 
 ListLink listLinkFor(const std::vector<std::string>& urls, const std::string& bindAddress) {
@@ -30,21 +26,23 @@ ListLink listLinkFor(const std::vector<std::string>& urls, const std::string& bi
     return link;
 }
 
-bool announceIfDue(ListLink& link, bool serving, const std::atomic<bool>& abandon, std::FILE* log) {
-    if (!serving || link.withdrawn || abandon.load()) return false;
+AnnouncementMade announceIfDue(ListLink& link, bool serving, const std::atomic<bool>& abandon) {
+    if (!serving || link.withdrawn || abandon.load()) return {};
     const auto due = [now = monotonicSeconds()](const ListStanding& list) {
         return announcementDue(list, now);
     };
     const auto list = std::find_if(link.lists.begin(), link.lists.end(), due);
-    if (list == link.lists.end()) return false;
+    if (list == link.lists.end()) return {};
+    AnnouncementMade made{true, static_cast<std::size_t>(list - link.lists.begin()), {}};
     const HttpResponse response = announceTo(list->url, link.source, abandon);
-    if (abandon.load()) return true;
-    logLine(log, announcementAnswered(*list, readAnnouncementAnswer(response), monotonicSeconds()));
-    return true;
+    if (abandon.load()) return made;
+    made.line = announcementAnswered(*list, readAnnouncementAnswer(response), monotonicSeconds());
+    return made;
 }
 
-void withdrawFromLists(ListLink& link, std::FILE* log) {
-    if (link.withdrawn) return;
+std::vector<std::string> withdrawFromLists(ListLink& link) {
+    std::vector<std::string> lines;
+    if (link.withdrawn) return lines;
     link.withdrawn = true;
     const double deadline = monotonicSeconds() + WithdrawSeconds;
     for (ListStanding& list : link.lists) {
@@ -56,8 +54,9 @@ void withdrawFromLists(ListLink& link, std::FILE* log) {
         } else {
             response = withdrawFrom(list.url, link.source, std::min(left, WithdrawAtMostMilliseconds));
         }
-        logLine(log, withdrawalAnswered(list, response));
+        lines.push_back(withdrawalAnswered(list, response));
     }
+    return lines;
 }
 
 }  // namespace brassmoor

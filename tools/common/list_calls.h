@@ -1,5 +1,6 @@
-// The list servers' HTTP calls: through the shared HTTP client (libcurl) on Linux; where the build
-// makes none (Windows), --list-server says so at the start.
+// The list servers' HTTP calls: through the shared HTTP client (list_calls_http.cpp, libcurl or
+// WinHTTP); a program that makes none in some build (the server on Windows) has a file of its own
+// that says so at the start.
 #pragma once
 
 #include <atomic>
