@@ -104,9 +104,6 @@ LauncherOptionsResult parseLauncherOptions(std::span<const char* const> args) {
     if (botsGiven && options.mode != LaunchMode::Host) return failure("--bots goes with --host");
     if (nameGiven && options.mode != LaunchMode::Host) return failure("--name goes with --host");
     if (options.internet && options.mode != LaunchMode::Host) return failure("--internet goes with --host");
-    if (options.internet && options.listServers.empty()) {
-        return failure("--internet needs a list server to announce the game to: add --list-server URL");
-    }
     return result;
 }
 

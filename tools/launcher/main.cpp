@@ -169,6 +169,20 @@ int findOrPractice(const ClientProgram& program) {
     return hostAndPlay(program, practiceGame(), nullptr, "no game found: ");
 }
 
+// Hosts a LAN game and, with --internet, lists it on every list server the window would offer
+// (the command line's, the user's, the computer's).
+int hostLanGame(const ClientProgram& program, const LauncherOptions& options) {
+    std::vector<std::string> urls;
+    if (options.internet) {
+        for (const ListServer& list : listServersFor(options)) urls.push_back(list.url);
+        if (urls.empty()) {
+            return fail("--internet needs a list server to announce the game to: add --list-server URL, or "
+                        "name one in the window's Lists...");
+        }
+    }
+    return hostAndPlay(program, lanGame(options.bots, options.name), stdout, "", urls);
+}
+
 // When no window can be opened there is maybe no terminal either: the desktop and the log hear it too.
 int windowOrSayWhy(const std::optional<ClientProgram>& program, const std::vector<std::string>& listServers) {
     std::string error;
@@ -192,8 +206,7 @@ int run(const LauncherOptions& options) {
         case LaunchMode::Join:
             return playAgainst(*program, options.address, nullptr);
         case LaunchMode::Host:
-            return hostAndPlay(*program, lanGame(options.bots, options.name), stdout, "",
-                               options.internet ? options.listServers : std::vector<std::string>{});
+            return hostLanGame(*program, options);
         case LaunchMode::FindOrPractice:
         case LaunchMode::List:
         case LaunchMode::Window:
