@@ -233,7 +233,8 @@ def test_server_page_tells_how_to_run_the_service_and_its_instances(server):
 
 @pytest.mark.parametrize("program,path,setting", [
     ("brassmoor-server", OPTIONS_FILE, 'BRASSMOOR_SERVER_OPTIONS=""'),
-    ("brassmoor-list", LIST_OPTIONS_FILE, 'BRASSMOOR_LIST_OPTIONS="--listen 127.0.0.1:8080 --trusted-proxy 127.0.0.1"')])
+    ("brassmoor-list", LIST_OPTIONS_FILE,
+     'BRASSMOOR_LIST_OPTIONS="--listen 127.0.0.1:8080 --trusted-proxy 127.0.0.1"')])
 def test_options_file_sets_one_variable_and_describes_every_option(program, path, setting, server):
     with open(server.path(path)) as f:
         lines = f.read().splitlines()
@@ -248,7 +249,8 @@ def test_options_file_sets_one_variable_and_describes_every_option(program, path
     assert control == [OPTIONS_FILE, LIST_OPTIONS_FILE]
 
 
-@pytest.mark.parametrize("unit", ["brassmoor-server.service", "brassmoor-server@example.service", "brassmoor-list.service"])
+@pytest.mark.parametrize("unit", ["brassmoor-server.service", "brassmoor-server@example.service",
+                                  "brassmoor-list.service"])
 def test_units_verify_and_rate_ok_for_exposure(unit, server):
     verify = run(["systemd-analyze", "verify", "--man=no", "--recursive-errors=no", f"--root={server.folder.name}",
                   unit], cwd=server.folder.name)
