@@ -35,6 +35,9 @@ packages=(
   # The list server: Redis's client library, and in its tests a real Redis, headless Chromium
   # rendering its page and curl announcing from a game server's namespace.
   libhiredis-dev redis-server chromium curl
+  # The list's benchmark (scripts/bench-list.sh): wrk, against the list and against nginx serving the
+  # same bytes.
+  wrk nginx
 )
 
 # Optional, only with --cross-windows: the mingw-w64 compiler, the icon writer and NSIS for the
