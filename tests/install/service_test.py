@@ -109,8 +109,8 @@ def exercise_service(container, client_program):
                   "/etc/default/brassmoor-list")
     container.run("systemctl", "enable", "--now", LIST_UNIT)
     assert process_uid(container, wait_for_active(container, LIST_UNIT)) in DYNAMIC_UIDS
-    container.run("sed", "-i", 's/^BRASSMOOR_SERVER_OPTIONS=.*/BRASSMOOR_SERVER_OPTIONS="--bots 3 --status 1 --capture game.pcap '
-                  '--metrics 127.0.0.1:40124 --list-server http://127.0.0.1:8080"/',
+    container.run("sed", "-i", 's|^BRASSMOOR_SERVER_OPTIONS=.*|BRASSMOOR_SERVER_OPTIONS="--bots 3 --status 1 --capture game.pcap '
+                  '--metrics 127.0.0.1:40124 --list-server http://127.0.0.1:8080"|',
                   OPTIONS_FILE)
     container.run("systemctl", "enable", "--now", UNIT)
     assert container.run("systemctl", "is-enabled", UNIT).stdout.strip() == "enabled"
