@@ -89,6 +89,10 @@ cppflags="$(dpkg-buildflags --get CPPFLAGS) -ffile-prefix-map=$root=/src -ffile-
 launcher=()
 if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  # No base folder, whatever ccache's own configuration says: with one, ccache hands the compiler the
+  # sources' paths relative to the build folder, which the prefix maps above do not catch, and a
+  # build in another folder gives another program.
+  export CCACHE_BASEDIR=
 fi
 cmake -S "$root" -B "$build_dir/program" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
   -DCMAKE_C_FLAGS="$(dpkg-buildflags --get CFLAGS) $cppflags" \
