@@ -70,16 +70,24 @@ set(CPACK_DEBIAN_CLIENT_PACKAGE_CONTROL_EXTRA ${brassmoor_client_control}/conffi
 
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME brassmoor-server)
 set(CPACK_DEBIAN_SERVER_DESCRIPTION
-    "game server for Brassmoor, with simulated players
+    "game and list servers for Brassmoor, with simulated players
 brassmoor-server serves games of Brassmoor, the networked 3D walk: it
 receives each player's position and sends every player a snapshot of all the
 others, together with any simulated players it is asked to run. It answers
-the queries that players' launchers send to find games on the local network.
+the queries that players' launchers send to find games on the local network,
+and may announce its game to list servers on the Internet.
 
-It comes as a system service, installed but not enabled, that runs the
-server as a throwaway user with no privileges, no writable files and IPv4
-sockets only; its options are in /etc/default/brassmoor-server and its status
-lines go to the journal. A template service runs several servers on one host.
+brassmoor-list is such a list server for a community: game servers announce
+themselves to it over HTTP, it lists each only once the game has answered its
+own query on UDP port 40123, drops games that stop answering, and serves the
+list as JSON for launchers and as a web page for people. It keeps the games
+in memory, or in Redis to share one list between several instances.
+
+Both come as system services, installed but not enabled, that run as a
+throwaway user with no privileges and no writable files but the server's log
+folder; their options are in /etc/default/brassmoor-server and
+/etc/default/brassmoor-list and their lines go to the journal. A template
+service runs several game servers on one host.
 
 The package also holds brassmoor-relay, which stands between clients and a
 server and impairs their datagrams (loss, duplication, reordering, delay,
@@ -92,7 +100,7 @@ set(CPACK_DEBIAN_SERVER_PACKAGE_REPLACES "brassmoor (<< 0.3.0)")
 set(brassmoor_server_control ${CMAKE_BINARY_DIR}/deb-control/server)
 file(MAKE_DIRECTORY ${brassmoor_server_control})
 # CPack marks nothing as a conffile by itself.
-file(WRITE ${brassmoor_server_control}/conffiles "${BRASSMOOR_SERVER_DEFAULTS}\n")
+file(WRITE ${brassmoor_server_control}/conffiles "${BRASSMOOR_SERVER_DEFAULTS}\n${BRASSMOOR_LIST_DEFAULTS}\n")
 set(server_scripts ${PROJECT_SOURCE_DIR}/packaging/linux/server-scripts)
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${brassmoor_server_control}/conffiles ${server_scripts}/postinst ${server_scripts}/prerm

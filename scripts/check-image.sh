@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the server's container image twice and checks that both builds give the same digest, then
-# runs it as a cluster would under podman (tests/container/image_test.py): the Kubernetes manifest
-# played by `podman kube play`, the real game program against it through the hostPort, /metrics
-# and /healthz, the server's confinement, and nothing left after `podman kube down`.
+# Builds the container images of the server and the list twice and checks that both builds give
+# the same digests, then runs them as a cluster would under podman (tests/container/image_test.py):
+# the server's Kubernetes manifest played by `podman kube play`, the real game program against it
+# through the hostPort, /metrics and /healthz, the server's confinement, and nothing left after
+# `podman kube down`; the list's image answering /healthz and /v1/games, confined as its manifest asks.
 #
 #   scripts/check-image.sh     needs root; the client from build/ (or $BRASSMOOR_CLIENT)
 #
@@ -12,7 +13,7 @@
 set -euo pipefail
 
 if [ "${1:-}" = "--help" ] || [ "${1:-}" = "-h" ]; then
-  sed -n '2,12s/^# \{0,1\}//p' "$0"
+  sed -n '2,13s/^# \{0,1\}//p' "$0"
   exit 0
 fi
 if [ "$#" -gt 0 ]; then
@@ -37,8 +38,9 @@ log=$(mktemp)
 run_root=$(mktemp -d /tmp/bm-run.XXXXXX)
 trap 'rm -f "$log"; rm -rf "$run_root"' EXIT
 
-# The second build starts from nothing in a folder of its own: the program compiled again, the
-# libraries fetched again, fresh image storage.
+# The second build starts from nothing in a folder of its own: the programs compiled again, the
+# libraries fetched again, fresh image storage. Each build prints, per image, its archive, size and
+# digest.
 digests=()
 for build in 1 2; do
   started=$SECONDS
@@ -52,18 +54,21 @@ for build in 1 2; do
     tail -n 40 "$log" >&2
     exit 1
   fi
-  archive=$(tail -n 3 "$log" | head -n 1)
-  digests+=("$(tail -n 1 "$log" | cut -d' ' -f2)")
-  echo "   build $build: ${digests[-1]}, $(tail -n 2 "$log" | head -n 1 | cut -d' ' -f2) bytes, in $((SECONDS - started)) s"
+  mapfile -t printed < <(tail -n 6 "$log")
+  server_archive=${printed[0]}
+  list_archive=${printed[3]}
+  digests+=("${printed[2]#digest } ${printed[5]#digest }")
+  echo "   build $build in $((SECONDS - started)) s: server ${printed[2]#digest }, ${printed[1]#size }," \
+    "list ${printed[5]#digest }, ${printed[4]#size }"
 done
 if [ "${digests[0]}" != "${digests[1]}" ]; then
-  echo "check-image.sh: two builds of one commit gave different images: ${digests[*]}" >&2
+  echo "check-image.sh: two builds of one commit gave different images: ${digests[0]} / ${digests[1]}" >&2
   exit 1
 fi
 
 started=$SECONDS
-BRASSMOOR_IMAGE_ARCHIVE="$archive" BRASSMOOR_PODMAN_DIR="$image_build/test-storage" \
-  BRASSMOOR_PODMAN_RUN_ROOT="$run_root" BRASSMOOR_CLIENT="$client" \
+BRASSMOOR_IMAGE_ARCHIVE="$server_archive" BRASSMOOR_LIST_IMAGE_ARCHIVE="$list_archive" \
+  BRASSMOOR_PODMAN_DIR="$image_build/test-storage" BRASSMOOR_PODMAN_RUN_ROOT="$run_root" BRASSMOOR_CLIENT="$client" \
   unshare -n -m --propagation private sh -c '
   ip link set lo up && mkdir -p /tmp/.X11-unix && chmod 1777 /tmp/.X11-unix &&
   mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix &&

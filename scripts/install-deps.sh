@@ -38,6 +38,9 @@ packages=(
   # The launcher asks the home router to forward the hosted game's port (UPnP IGD, NAT-PMP); its
   # test runs Debian's miniupnpd on nftables in a router namespace.
   libminiupnpc-dev libnatpmp-dev miniupnpd-nftables nftables
+  # The list's benchmark (scripts/bench-list.sh): wrk, against the list and against nginx serving the
+  # same bytes.
+  wrk nginx
 )
 
 # Optional, only with --cross-windows: the mingw-w64 compiler, the icon writer and NSIS for the

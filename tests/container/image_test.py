@@ -1,7 +1,8 @@
 """The server's container image as a cluster would run it, under podman: the OCI archive loaded into
 private storage, the Kubernetes manifest played by `podman kube play`, the real game program shown
 the server's simulated players through the hostPort, /metrics and /healthz through the metrics port,
-the server confined as the manifest asks, and nothing left after `podman kube down`.
+the server confined as the manifest asks, and nothing left after `podman kube down`. Then the
+list's image, run as its manifest confines it, answering /healthz and /v1/games.
 
 Run by scripts/check-image.sh, as root, in a network and mount namespace of its own."""
 
@@ -23,10 +24,12 @@ from support import ClientProcess, VirtualX, client_env, title_count, wait_for  
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 ARCHIVE = os.environ.get("BRASSMOOR_IMAGE_ARCHIVE", "")
+LIST_ARCHIVE = os.environ.get("BRASSMOOR_LIST_IMAGE_ARCHIVE", "")
 STATE = os.environ.get("BRASSMOOR_PODMAN_DIR", "")
 # podman refuses a run root longer than 50 characters: scripts/check-image.sh makes a short one.
 RUN_ROOT = os.environ.get("BRASSMOOR_PODMAN_RUN_ROOT", f"{STATE}/run")
 KUBERNETES = os.path.join(ROOT, "packaging", "kubernetes", "brassmoor-server.yaml")
+LIST_KUBERNETES = os.path.join(ROOT, "packaging", "kubernetes", "brassmoor-list.yaml")
 AGONES = [os.path.join(ROOT, "packaging", "agones", name) for name in ("gameserver.yaml", "fleet.yaml")]
 CONTAINER = "brassmoor-server-pod-0-server"  # podman's name for the Deployment's first pod's container
 METRICS = "http://127.0.0.1:40124"
@@ -60,10 +63,10 @@ def layer_names(archive):
         return names
 
 
-def http_get(path):
-    """(status, body) of a GET on the metrics port, or None while nothing answers."""
+def http_get(path, base=METRICS):
+    """(status, body) of a GET on the metrics port (or `base`), or None while nothing answers."""
     try:
-        with urllib.request.urlopen(METRICS + path, timeout=2) as answer:
+        with urllib.request.urlopen(base + path, timeout=2) as answer:
             return answer.status, answer.read().decode()
     except urllib.error.HTTPError as error:
         return error.code, ""
@@ -91,7 +94,7 @@ def test_the_manifest_runs_a_game_under_podman(tmp_path):
 
     # No shell, no package manager, no program at all but the server.
     names = layer_names(ARCHIVE)
-    assert "usr/games/brassmoor-server" in names
+    assert {"usr/games/brassmoor-server", "etc/ssl/certs/ca-certificates.crt"} <= names  # for https:// lists
     assert [name for name in names if re.match(r"(usr/)?s?bin(/|$)", name)] == []
 
     shutil.rmtree(STATE, ignore_errors=True)
@@ -145,3 +148,21 @@ def test_the_manifest_runs_a_game_under_podman(tmp_path):
         podman("kube", "down", KUBERNETES)
     assert podman("ps", "--all", "--quiet") == "" and podman("pod", "ps", "--quiet") == ""
     wait_for(lambda: not os.path.exists(f"/proc/{pid}"), timeout=10, what="the server to be gone")
+
+
+def test_the_list_image_answers_confined_as_its_manifest_asks():
+    if os.geteuid() != 0 or not shutil.which("podman"):
+        pytest.skip("needs root and podman")
+    image, base = f"localhost/brassmoor-list:{project_version()}", "http://127.0.0.1:8080"
+    containers = [next(yaml.safe_load_all(open(path)))["spec"]["template"]["spec"]["containers"][0]
+                  for path in (LIST_KUBERNETES, KUBERNETES)]
+    assert containers[0]["image"] == image and containers[0]["securityContext"] == containers[1]["securityContext"]
+    assert f"Loaded image: {image}" in podman("load", "--input", LIST_ARCHIVE)
+    assert json.loads(podman("image", "inspect", image))[0]["Config"]["User"] == "65534:65534"
+    podman("run", "--detach", "--name", "list", "--read-only", "--cap-drop", "all", "--security-opt",
+           "no-new-privileges", "--publish", "127.0.0.1:8080:8080", image)
+    try:
+        wait_for(lambda: (http_get("/healthz", base) or (None,))[0] == 200, timeout=30, what="the list's /healthz")
+        assert http_get("/v1/games", base) == (200, '{"games":[]}\n')
+    finally:
+        podman("rm", "--force", "list")

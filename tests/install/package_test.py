@@ -21,6 +21,7 @@ from package_state import CLIENT_PACKAGE, SERVER_PACKAGE, MachineState, apt_get,
 
 METAINFO = "/usr/share/metainfo/example.brassmoor.Brassmoor.metainfo.xml"
 OPTIONS_FILE = "/etc/default/brassmoor-server"
+LIST_OPTIONS_FILE = "/etc/default/brassmoor-list"
 UNIT_DIR = "/lib/systemd/system"
 
 # Everything each package may hold, and nothing else (directories aside).
@@ -42,11 +43,15 @@ SERVER_FILES = {
     "/usr/games/brassmoor-server",
     "/usr/lib/x86_64-linux-gnu/wireshark/plugins/brassmoor.lua",
     "/usr/games/brassmoor-relay",
+    "/usr/games/brassmoor-list",
     f"{UNIT_DIR}/brassmoor-server.service",
     f"{UNIT_DIR}/brassmoor-server@.service",
+    f"{UNIT_DIR}/brassmoor-list.service",
     OPTIONS_FILE,
+    LIST_OPTIONS_FILE,
     "/usr/share/man/man6/brassmoor-server.6.gz",
     "/usr/share/man/man6/brassmoor-relay.6.gz",
+    "/usr/share/man/man6/brassmoor-list.6.gz",
     "/usr/share/doc/brassmoor-server/README.md",
     "/usr/share/doc/brassmoor-server/copyright",
     "/usr/share/doc/brassmoor-server/changelog.gz",
@@ -119,7 +124,7 @@ def test_fields_name_two_games_packages_of_one_version_with_computed_dependencie
         assert len(description) > 2 and description[0] and not description[0].lower().startswith(("a ", "the "))
         with gzip.open(unpacked.path(f"/usr/share/doc/{package}/changelog.gz"), "rt") as changelog:
             assert changelog.readline().startswith(f"{CLIENT_PACKAGE} ({version}) ")
-    for program in ("brassmoor-server", "brassmoor-relay"):
+    for program in ("brassmoor-server", "brassmoor-relay", "brassmoor-list"):
         assert run([server.path(f"/usr/games/{program}"), "--version"]).stdout == f"{program} {version}\n"
 
     # dpkg-shlibdeps names the libraries the programs really link, with versions.
@@ -134,9 +139,10 @@ def test_fields_name_two_games_packages_of_one_version_with_computed_dependencie
     server_depends = package_field(SERVER_DEB, "Depends")
     for library in ("libc6 (>=", "libstdc++6 (>="):
         assert library in server_depends, server_depends
-    # --metrics and the sidecar's calls are the host's alone: the player's package needs neither library.
-    for library in ("libcivetweb1 (>=", "libprometheus-cpp-core"):
+    # --metrics, the sidecar's calls and the list are the host's alone: the player's package needs none of these.
+    for library in ("libcivetweb1 (>=", "libprometheus-cpp-core", "libhiredis0.14 (>="):
         assert library in server_depends and library not in client_depends, server_depends
+    assert "libcurl4 (>=" in server_depends, server_depends
     names = [alternative.split()[0] for alternative in re.split(r"[,|]", server_depends)]
     assert [name for name in names if GRAPHICAL.search(name)] == [], server_depends
     print(f"Depends of {CLIENT_PACKAGE}: {client_depends}\nDepends of {SERVER_PACKAGE}: {server_depends}")
@@ -195,7 +201,8 @@ def test_software_centre_entry_validates_and_matches_the_package(client):
 
 
 PAGES = [(CLIENT_PACKAGE, "brassmoor.6.gz", True), (CLIENT_PACKAGE, "brassmoor-play.6.gz", False),
-         (SERVER_PACKAGE, "brassmoor-server.6.gz", True), (SERVER_PACKAGE, "brassmoor-relay.6.gz", False)]
+         (SERVER_PACKAGE, "brassmoor-server.6.gz", True), (SERVER_PACKAGE, "brassmoor-relay.6.gz", False),
+         (SERVER_PACKAGE, "brassmoor-list.6.gz", False)]
 
 
 @pytest.mark.parametrize("package,page,has_datagrams", PAGES)
@@ -210,7 +217,7 @@ def test_manual_pages_render_without_warnings(package, page, has_datagrams, clie
         assert re.search(rf"^{section}$", done.stdout, re.MULTILINE), section
 
 
-@pytest.mark.parametrize("program", ["brassmoor-play", "brassmoor-server", "brassmoor-relay"])
+@pytest.mark.parametrize("program", ["brassmoor-play", "brassmoor-server", "brassmoor-relay", "brassmoor-list"])
 def test_helper_pages_name_every_option_of_their_help(program, client, server):
     unpacked = client if program == "brassmoor-play" else server
     page = rendered_page(unpacked.path(f"/usr/share/man/man6/{program}.6.gz"))
@@ -227,25 +234,30 @@ def test_server_page_tells_how_to_run_the_service_and_its_instances(server):
         assert said in " ".join(page.split()), said
 
 
-def test_conffiles_are_marked_and_the_options_file_describes_every_server_option(server, client):
-    with open(server.path(OPTIONS_FILE)) as f:
+@pytest.mark.parametrize("program,path,setting", [
+    ("brassmoor-server", OPTIONS_FILE, 'BRASSMOOR_SERVER_OPTIONS=""'),
+    ("brassmoor-list", LIST_OPTIONS_FILE,
+     'BRASSMOOR_LIST_OPTIONS="--listen 127.0.0.1:8080 --trusted-proxy 127.0.0.1"')])
+def test_options_files_describe_every_option_and_conffiles_are_marked(program, path, setting, server, client):
+    with open(server.path(path)) as f:
         lines = f.read().splitlines()
     settings = [line for line in lines if line.strip() and not line.startswith("#")]
-    assert settings == ['BRASSMOOR_SERVER_OPTIONS=""']
+    assert settings == [setting]
     comments = "\n".join(line for line in lines if line.startswith("#"))
-    options = [option for option in listed_options(server.path("/usr/games/brassmoor-server"))
+    options = [option for option in listed_options(server.path(f"/usr/games/{program}"))
                if option not in ("--help", "--version")]
     missing = [option for option in options if not re.search(rf"^# {option} ", comments, re.MULTILINE)]
-    assert missing == [], f"options in --help not described in {OPTIONS_FILE}: {missing}"
+    assert missing == [], f"options in --help not described in {path}: {missing}"
     control = run(["dpkg-deb", "--info", SERVER_DEB, "conffiles"]).stdout.split()
-    assert control == [OPTIONS_FILE]
+    assert control == [OPTIONS_FILE, LIST_OPTIONS_FILE]
     # The player's package's list servers: a conffile of comments alone.
     assert run(["dpkg-deb", "--info", CLIENT_DEB, "conffiles"]).stdout.split() == ["/etc/brassmoor/list-servers"]
     with open(client.path("/etc/brassmoor/list-servers")) as f:
         assert all(line.startswith("#") or not line.strip() for line in f)
 
 
-@pytest.mark.parametrize("unit", ["brassmoor-server.service", "brassmoor-server@example.service"])
+@pytest.mark.parametrize("unit", ["brassmoor-server.service", "brassmoor-server@example.service",
+                                  "brassmoor-list.service"])
 def test_units_verify_and_rate_ok_for_exposure(unit, server):
     verify = run(["systemd-analyze", "verify", "--man=no", "--recursive-errors=no", f"--root={server.folder.name}",
                   unit], cwd=server.folder.name)
@@ -336,14 +348,15 @@ def test_packages_install_play_and_purge_without_a_trace(client, machine):
         install(SERVER_DEB)
         assert package_status(SERVER_PACKAGE) == "ii "
         assert SERVER_FILES <= installed_files(SERVER_PACKAGE)
-        assert not os.path.lexists("/etc/systemd/system/multi-user.target.wants/brassmoor-server.service")
-        for program in ("brassmoor-server", "brassmoor-relay"):
+        for unit in ("brassmoor-server.service", "brassmoor-list.service"):
+            assert not os.path.lexists(f"/etc/systemd/system/multi-user.target.wants/{unit}")
+        for program in ("brassmoor-server", "brassmoor-relay", "brassmoor-list"):
             assert shutil.which(program, path=path) == f"/usr/games/{program}"
         play_with_installed_server_and_client(away.name)
     finally:
         away.cleanup()
 
-    for page in ("brassmoor", "brassmoor-server", "brassmoor-relay"):
+    for page in ("brassmoor", "brassmoor-server", "brassmoor-relay", "brassmoor-list"):
         done = run(["man", "-w", page], env=player_env())
         assert (done.returncode, done.stdout.strip()) == (0, f"/usr/share/man/man6/{page}.6.gz"), done.stderr
 

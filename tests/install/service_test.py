@@ -2,8 +2,10 @@
 machine's root: installed with apt but not running, enabled and started with options of the host's
 choosing, run as an unprivileged user, played against by the real client from outside, logged to the
 journal, restarted after a crash, stopped cleanly, and gone without a trace after a purge. Also an
-instance of the template beside it, and removal stopping both."""
+instance of the template beside it, the list service checking and listing the server that announces
+itself to it, and removal stopping all three."""
 
+import json
 import os
 import re
 import shutil
@@ -18,6 +20,7 @@ from systemd_container import SystemdContainer
 UNIT = "brassmoor-server.service"
 INSTANCE = "brassmoor-server@second.service"
 OPTIONS_FILE = "/etc/default/brassmoor-server"
+LIST_UNIT = "brassmoor-list.service"
 # systemd hands out dynamic users from this range of ids.
 DYNAMIC_UIDS = range(61184, 65520)
 
@@ -97,11 +100,17 @@ def exercise_service(container, client_program):
     apt(container, "install", f"/opt/x/{os.path.basename(SERVER_DEB)}")
 
     # Installed, not enabled, not started.
-    assert container.run("systemctl", "is-enabled", UNIT, check=False).stdout.strip() == "disabled"
-    assert unit_property(container, UNIT, "ActiveState") == "inactive"
+    for unit in (UNIT, LIST_UNIT):
+        assert container.run("systemctl", "is-enabled", unit, check=False).stdout.strip() == "disabled"
+        assert unit_property(container, unit, "ActiveState") == "inactive"
 
-    container.run("sed", "-i", 's/^BRASSMOOR_SERVER_OPTIONS=.*/BRASSMOOR_SERVER_OPTIONS="--bots 3 --status 1 --capture game.pcap '
-                  '--metrics 127.0.0.1:40124"/',
+    # The list, reached directly on this host (no front), and the server announcing itself to it.
+    container.run("sed", "-i", 's/^BRASSMOOR_LIST_OPTIONS=.*/BRASSMOOR_LIST_OPTIONS="--listen 127.0.0.1:8080"/',
+                  "/etc/default/brassmoor-list")
+    container.run("systemctl", "enable", "--now", LIST_UNIT)
+    assert process_uid(container, wait_for_active(container, LIST_UNIT)) in DYNAMIC_UIDS
+    container.run("sed", "-i", 's|^BRASSMOOR_SERVER_OPTIONS=.*|BRASSMOOR_SERVER_OPTIONS="--bots 3 --status 1 --capture game.pcap '
+                  '--metrics 127.0.0.1:40124 --list-server http://127.0.0.1:8080"|',
                   OPTIONS_FILE)
     container.run("systemctl", "enable", "--now", UNIT)
     assert container.run("systemctl", "is-enabled", UNIT).stdout.strip() == "enabled"
@@ -125,6 +134,16 @@ def exercise_service(container, client_program):
     # The file's header, then at least the client's first pose (a record of 16 + 20 + 8 + 25 bytes).
     assert captured >= 24 + 16 + 20 + 8 + 25, captured
 
+    # The sandboxed list checked the sandboxed server over UDP and lists it.
+    # (60 s: a server that came up before the list tries again 30 s later.)
+    wait_for(lambda: "list http://127.0.0.1:8080: listed as 127.0.0.1" in journal(container, UNIT), timeout=60,
+             what="the server's announcement to be listed")
+    with urllib.request.urlopen("http://127.0.0.1:8080/healthz", timeout=30) as answer:
+        assert answer.read() == b"ok\n"
+    with urllib.request.urlopen("http://127.0.0.1:8080/v1/games", timeout=30) as answer:
+        (game,) = json.load(answer)["games"]
+    assert (game["address"], game["bots"]) == ("127.0.0.1", 3), game
+
     # A crash is followed by a restart.
     container.run("systemctl", "kill", "--signal=SIGKILL", "--kill-whom=main", UNIT)
     pid = wait_for_active(container, UNIT, after_pid=pid)
@@ -134,7 +153,8 @@ def exercise_service(container, client_program):
     assert unit_property(container, UNIT, "ActiveState") == "inactive"
     assert unit_property(container, UNIT, "ExecMainStatus") == "0"
     # journald reads the server's output on its own schedule: the last lines may come a moment later.
-    wait_for(lambda: re.search(r"^stopping on signal 15\nstatus players=3 clients=0 bots=3 ",
+    # (The withdrawal from the list, and an announcement it overtook, may come between the two.)
+    wait_for(lambda: re.search(r"^stopping on signal 15\n(list .*\n)*status players=3 clients=0 bots=3 ",
                                journal(container, UNIT, server_only=True), re.MULTILINE),
              timeout=30, what="the last status line")
 
@@ -154,13 +174,14 @@ def exercise_service(container, client_program):
     container.run("systemctl", "start", UNIT)
     wait_for_active(container, UNIT)
     apt(container, "remove", "brassmoor-server")
-    for unit in (UNIT, INSTANCE):
+    for unit in (UNIT, INSTANCE, LIST_UNIT):
         assert unit_property(container, unit, "ActiveState") in ("inactive", ""), unit
     assert container.run("test", "-e", OPTIONS_FILE, check=False).returncode == 0  # kept until a purge
     apt(container, "purge", "brassmoor-server")
-    left = container.run("sh", "-c", "ls -d /lib/systemd/system/brassmoor-server* /etc/default/brassmoor-server "
-                                     "/etc/systemd/system/*/brassmoor-server* 2>/dev/null", check=False).stdout
+    left = container.run("sh", "-c", "ls -d /lib/systemd/system/brassmoor-* /etc/default/brassmoor-server "
+                                     "/etc/default/brassmoor-list /etc/systemd/system/*/brassmoor-* 2>/dev/null",
+                         check=False).stdout
     assert left.split() == [], left
-    assert unit_property(container, UNIT, "LoadState") == "not-found"
+    assert [unit_property(container, unit, "LoadState") for unit in (UNIT, LIST_UNIT)] == ["not-found"] * 2
     # The instance's options file was the host's own making: a purge leaves it.
     assert container.run("test", "-e", f"{OPTIONS_FILE}-second", check=False).returncode == 0

@@ -1,5 +1,6 @@
 """brassmoor-list end to end in network namespaces: two list instances sharing a real Redis on
-203.0.113.0/24, game servers and a front on 198.51.100.0/24, a router between them."""
+203.0.113.0/24, game servers announcing themselves (--list-server) and a front on 198.51.100.0/24, a
+router between them."""
 import json
 import os
 import signal
@@ -21,6 +22,7 @@ NAME = "Friday <LAN> & co"
 SUFFIX = str(os.getpid())
 HOSTS = {"lists": "203.0.113.10", "public": "198.51.100.20", "blocked": "198.51.100.30", "front": "198.51.100.40"}
 LIST_A, LIST_B = "http://203.0.113.10:8080", "http://203.0.113.11:8080"
+LISTED = r": listed as 198\.51\.100\.20$"  # a public server's line, from the list it announces to
 
 pytestmark = pytest.mark.skipif(os.geteuid() != 0, reason="making network namespaces needs root")
 
@@ -66,6 +68,15 @@ def until(condition, what, seconds=DEADLINE):
     return value
 
 
+def start_server(internet, host, url):
+    """A game server in the host's namespace announcing itself to the list at `url`, once that list has let
+    go of the address (its announcement would share a recheck still waiting on the game before)."""
+    until(lambda: HOSTS[host] not in listed(url) and not metric(url, "brassmoor_list_checks_in_flight"), "no check")
+    internet.append(ProgramLines(["ip", "netns", "exec", ns(host), SERVER, "--name", NAME, "--bots", "3",
+                                  "--list-server", url], DEADLINE))
+    return internet[-1]
+
+
 def metric(url, name):
     lines = http("front", "GET", url + "/metrics")[1].splitlines()
     return sum(float(line.split()[-1]) for line in lines if line.startswith(name))
@@ -101,8 +112,7 @@ def internet():
                                          "--trusted-proxy", proxy], DEADLINE))
             started[-1].wait_for_line(r"^listening on http://%s:8080 \(games kept in Redis" % address)
         for host in ("public", "blocked"):
-            started.append(ProgramLines(["ip", "netns", "exec", ns(host), SERVER, "--name", NAME, "--bots", "3"], DEADLINE))
-            started[-1].wait_for_line(r"^listening on 0\.0\.0\.0:40123")
+            start_server(started, host, LIST_A).wait_for_line(r"^listening on 0\.0\.0\.0:40123")
         yield started
     finally:
         for program in reversed(started):
@@ -113,8 +123,7 @@ def internet():
 
 
 def test_listed_by_both_instances_never_when_blocked_and_a_forged_address_gets_no_datagram(internet):
-    status, reply = http("public", "POST", LIST_A + "/v1/announce", "{}")
-    assert status == 200 and reply["listed"], reply
+    internet[3].wait_for_line(LISTED)
     game = until(lambda: listed(LIST_B).get(HOSTS["public"]), "instance B to list the game")
     assert listed(LIST_A)[HOSTS["public"]] == game
     assert game == {"address": HOSTS["public"], "port": 40123, "name": NAME, "players": 3, "clients": 0, "bots": 3,
@@ -122,11 +131,12 @@ def test_listed_by_both_instances_never_when_blocked_and_a_forged_address_gets_n
     print(f"listed as {game['address']}:{game['port']} by both instances: {game['name']!r}, "
           f"{game['players']} players of {game['max_clients']}")
 
-    status, reply = http("blocked", "POST", LIST_A + "/v1/announce", '{"port": 40123}')
-    assert status == 422 and not reply["listed"] and "no answer on UDP 40123 at 198.51.100.30 within 2 s" in reply["reason"]
-    assert udp_packets_in("blocked") == 1, "the query reached 198.51.100.30 and its firewall dropped it"
+    line = internet[4].wait_for_line(r"^list http://203\.0\.113\.10:8080: not listed: ")
+    assert "no answer on UDP 40123 at 198.51.100.30 within 2 s" in line
+    # Stopped before it tries again: the one query it drew stays the only one.
+    assert internet[4].stop() == 0 and udp_packets_in("blocked") == 1, "the query reached it, and was dropped"
     assert HOSTS["blocked"] not in listed(LIST_A) and HOSTS["blocked"] not in listed(LIST_B)
-    print("not listed:", reply["reason"])
+    print("the blocked server says:", line)
 
     status, reply = http("front", "POST", LIST_A + "/v1/announce", "{}", forwarded=HOSTS["blocked"])
     assert status == 422 and "at 198.51.100.40 within" in reply["reason"], reply
@@ -162,8 +172,12 @@ def test_listed_by_both_instances_never_when_blocked_and_a_forged_address_gets_n
         print(program.wait_for_line(r"^store: lost "), "/", program.wait_for_line(r"^store: .* reached again$"))
 
 
-def test_rechecks_keep_a_game_once_between_instances_delete_removes_it_and_a_killed_one_leaves(internet):
-    assert http("public", "POST", LIST_A + "/v1/announce", "{}")[0] == 200  # as a server does every 30 s
+def test_rechecks_keep_a_game_once_between_instances_a_stopped_one_leaves_at_once_a_killed_one_later(internet):
+    # The store was frozen past --ttl before: a server started afresh announces at once, to B this time
+    # (each list limits an address's requests).
+    assert internet[3].stop() == 0
+    public = start_server(internet, "public", LIST_B)
+    public.wait_for_line(LISTED)
     def sent():
         return sum(metric(url, 'brassmoor_list_checks_sent_total{kind="recheck"}') for url in (LIST_A, LIST_B))
 
@@ -174,16 +188,15 @@ def test_rechecks_keep_a_game_once_between_instances_delete_removes_it_and_a_kil
     assert HOSTS["public"] in listed(LIST_A), "answered rechecks keep the game past its first --ttl"
     print(f"rechecks: {count:.0f} sent by the two instances together in {elapsed:.1f} s (--recheck 1)")
 
-    status, reply = http("public", "DELETE", LIST_B + "/v1/announce")
-    assert status == 200 and reply == {"listed": False, "removed": True}
+    assert public.stop() == 0 and public.wait_for_line(r"^list http://203\.0\.113\.11:8080: removed$")
     assert HOSTS["public"] not in listed(LIST_B), "gone from the instance asked at once"
     start = time.monotonic()
     until(lambda: HOSTS["public"] not in listed(LIST_A), "the other instance to drop it")
-    print(f"removed: gone from B at once, from A after {time.monotonic() - start:.1f} s")
+    print(f"stopped, so withdrawn: gone from B at once, from A after {time.monotonic() - start:.1f} s")
 
-    assert http("public", "POST", LIST_A + "/v1/announce", "{}")[0] == 200
+    start_server(internet, "public", LIST_A).wait_for_line(LISTED)
     until(lambda: all(HOSTS["public"] in listed(url) for url in (LIST_A, LIST_B)), "both to list it again")
-    internet[-2].proc.kill()  # the public game
+    internet[-1].proc.kill()
     killed = time.monotonic()
     gone = {}
     for name, url in (("A", LIST_A), ("B", LIST_B)):
