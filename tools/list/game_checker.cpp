@@ -85,14 +85,15 @@ GameCheck checkGame(GameChecker& checker, std::uint32_t address) {
     const StartedCheck started = startCheck(checker.pending, address, nonceFrom(random), monotonicSeconds());
     if (started.id == 0) return GameCheck{CheckResult::Busy, {}, {}};
     ++checker.waiters[started.id];
-    if (started.needsQuery) {
-        checker.sent[0].fetch_add(1);
-        if (!sendQuery(checker, address, nonceFrom(random))) {
-            const std::string why = lastSocketError();
-            cancelCheck(checker.pending, address);
-            if (--checker.waiters[started.id] == 0) checker.waiters.erase(started.id);
-            return GameCheck{CheckResult::SendFailed, {}, why};
-        }
+    checker.sent[0].fetch_add(1);
+    // An announcement that joins a check under way sends its query again: the game may have just
+    // restarted, and the earlier query went to the process before it. The per-address limit on
+    // announcements bounds these.
+    if (!sendQuery(checker, address, started.nonce) && started.needsQuery) {
+        const std::string why = lastSocketError();
+        cancelCheck(checker.pending, address);
+        if (--checker.waiters[started.id] == 0) checker.waiters.erase(started.id);
+        return GameCheck{CheckResult::SendFailed, {}, why};
     }
     const auto giveUp = std::chrono::steady_clock::now() +
                         std::chrono::duration<double>(CheckTimeoutSeconds + SettleMarginSeconds);

@@ -7,14 +7,14 @@ namespace brassmoor {
 
 StartedCheck startCheck(PendingChecks& checks, std::uint32_t address, std::uint32_t nonce, double now) {
     if (const auto found = checks.byAddress.find(address); found != checks.byAddress.end()) {
-        return StartedCheck{found->second.id, false};
+        return StartedCheck{found->second.id, false, found->second.nonce};
     }
     if (checks.byAddress.size() >= checks.capacity) return StartedCheck{};
     const std::uint64_t id = checks.nextId++;
     const double deadline = now + CheckTimeoutSeconds;
     checks.byAddress.emplace(address, PendingChecks::Check{id, nonce});
     checks.deadlines.push_back(PendingChecks::Deadline{deadline, address, id});
-    return StartedCheck{id, true};
+    return StartedCheck{id, true, nonce};
 }
 
 std::optional<CheckOutcome> takeAnswer(PendingChecks& checks, const Ipv4Endpoint& from,

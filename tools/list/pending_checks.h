@@ -39,6 +39,7 @@ struct PendingChecks {
 struct StartedCheck {
     std::uint64_t id = 0;     // 0: the table is full, nothing started
     bool needsQuery = false;  // a new check: send its query; false when joining one under way
+    std::uint32_t nonce = 0;  // the check's nonce: the new one, or that of the check joined
 };
 
 // Starts checking `address` with `nonce` at `now`; an address already being checked shares that check.
