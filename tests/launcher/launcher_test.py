@@ -449,6 +449,10 @@ def internet(started, tmp_path):
         game = started(["ip", "netns", "exec", names["public"], SERVER, "--bots", "3", "--name", "Across the sea",
                         "--list-server", LIST_URL])
         wait_for(lambda: "listed as 198.51.100.20" in game.stdout(), timeout=DEADLINE, what="the game listed")
+        # The list serves what it last read from its store, read again within a second of a listing.
+        games = ["ip", "netns", "exec", names["lists"], "curl", "-s", LIST_URL + "/v1/games"]
+        wait_for(lambda: '"198.51.100.20"' in subprocess.run(games, capture_output=True, text=True).stdout,
+                 timeout=DEADLINE, what="the game in the list's answer")
         yield names["player"]
     finally:
         for name in names.values():

@@ -40,14 +40,6 @@ std::size_t takeBody(char* data, std::size_t size, std::size_t count, void* user
     return bytes;
 }
 
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
-        text.remove_prefix(1);
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-        text.remove_suffix(1);
-    return text;
-}
-
 // The header's value when `line` is header `name` (lower case, with its colon); bounded like the
 // body: the headers read here are short tokens.
 std::optional<std::string_view> headerValue(std::string_view line, std::string_view name) {
@@ -58,7 +50,7 @@ std::optional<std::string_view> headerValue(std::string_view line, std::string_v
         !std::equal(name.begin(), name.end(), line.begin(), sameLetter)) {
         return std::nullopt;
     }
-    return trimmed(line.substr(name.size()));
+    return trimBlanks(line.substr(name.size()));
 }
 
 std::size_t takeHeader(char* data, std::size_t size, std::size_t count, void* user) {

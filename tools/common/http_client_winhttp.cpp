@@ -9,29 +9,11 @@
 #include "http_client.h"
 #include "option_values.h"
 #include "program_entry.h"
+#include "wide_text_windows.h"
 
 namespace brassmoor {
 
 namespace {
-
-std::wstring wide(const std::string& text) {
-    if (text.empty()) return {};
-    const int length =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), length);
-    return result;
-}
-
-std::string narrow(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string result(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), length,
-                        nullptr, nullptr);
-    return result;
-}
 
 std::string failure(const char* step) {
     const DWORD code = GetLastError();
@@ -67,7 +49,15 @@ HttpResponse sendHttpRequest(const HttpRequest& request) {
     }
     // WinHTTP's calls block whole: a request is given up between them, not inside one.
     const auto abandoned = [&] { return request.abandon != nullptr && request.abandon->load(); };
-    const std::wstring url = wide(request.url);
+    // The whole exchange is bounded, connecting included: each step is given what is left of it.
+    const int limit = request.timeoutMilliseconds;
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(limit);
+    const auto timeLeft = [&]() -> int {
+        const ULONGLONG now = GetTickCount64();
+        return now >= deadline ? 0 : static_cast<int>(deadline - now);
+    };
+    const std::string timedOut = "timed out after " + std::to_string(limit / 1000) + " s";
+    const std::wstring url = wideText(request.url);
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof parts;
     parts.dwHostNameLength = static_cast<DWORD>(-1);
@@ -83,15 +73,13 @@ HttpResponse sendHttpRequest(const HttpRequest& request) {
     path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
     if (path.empty()) path = L"/";
 
-    const std::wstring agent = wide("brassmoor/" + formatVersion(projectVersion()));
+    const std::wstring agent = wideText("brassmoor/" + formatVersion(projectVersion()));
     const Handle session(WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                      WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) {
         response.error = failure("cannot start WinHTTP");
         return response;
     }
-    const int limit = request.timeoutMilliseconds;
-    WinHttpSetTimeouts(session.get(), limit, limit, limit, limit);
     DWORD noRedirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     WinHttpSetOption(session.get(), WINHTTP_OPTION_REDIRECT_POLICY, &noRedirects, sizeof noRedirects);
     const Handle connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
@@ -99,7 +87,7 @@ HttpResponse sendHttpRequest(const HttpRequest& request) {
         response.error = failure("cannot connect");
         return response;
     }
-    const std::wstring method = wide(request.method);
+    const std::wstring method = wideText(request.method);
     const Handle exchange(WinHttpOpenRequest(
         connection.get(), method.c_str(), path.c_str(), nullptr, WINHTTP_NO_REFERER,
         WINHTTP_DEFAULT_ACCEPT_TYPES, parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
@@ -107,38 +95,48 @@ HttpResponse sendHttpRequest(const HttpRequest& request) {
         response.error = failure("cannot make the request");
         return response;
     }
+    // A step that would outlast the deadline ends at it (a zero would mean no limit at all).
+    const auto boundNextStep = [&] {
+        const int left = std::max(timeLeft(), 1);
+        WinHttpSetTimeouts(exchange.get(), left, left, left, left);
+    };
+    boundNextStep();
     std::wstring headers;
-    if (!request.body.empty()) headers += L"Content-Type: " + wide(request.contentType) + L"\r\n";
-    if (!request.ifNoneMatch.empty()) headers += L"If-None-Match: " + wide(request.ifNoneMatch) + L"\r\n";
+    if (!request.body.empty()) headers += L"Content-Type: " + wideText(request.contentType) + L"\r\n";
+    if (!request.ifNoneMatch.empty()) headers += L"If-None-Match: " + wideText(request.ifNoneMatch) + L"\r\n";
     const bool sent = WinHttpSendRequest(
         exchange.get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
         headers.empty() ? 0 : static_cast<DWORD>(-1L), const_cast<char*>(request.body.data()),
         static_cast<DWORD>(request.body.size()), static_cast<DWORD>(request.body.size()), 0);
+    if (sent && !abandoned()) boundNextStep();
     if (!sent || abandoned() || !WinHttpReceiveResponse(exchange.get(), nullptr)) {
-        response.error = abandoned() ? "abandoned" : failure("no answer");
+        response.error = abandoned() ? "abandoned" : timeLeft() == 0 ? timedOut : failure("no answer");
         return response;
     }
     DWORD status = 0;
     DWORD statusSize = sizeof status;
-    WinHttpQueryHeaders(exchange.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
+    if (!WinHttpQueryHeaders(exchange.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX) ||
+        status < 100 || status > 599) {
+        response.error = "the answer has no HTTP status";
+        return response;
+    }
     wchar_t etag[256];
     DWORD etagSize = sizeof etag;
     if (WinHttpQueryHeaders(exchange.get(), WINHTTP_QUERY_ETAG, WINHTTP_HEADER_NAME_BY_INDEX, etag, &etagSize,
                             WINHTTP_NO_HEADER_INDEX)) {
-        response.etag = narrow(std::wstring(etag, etagSize / sizeof(wchar_t)));
+        response.etag = utf8Text(std::wstring(etag, etagSize / sizeof(wchar_t)));
     }
     wchar_t retryAfter[64];
     DWORD retryAfterSize = sizeof retryAfter;
     if (WinHttpQueryHeaders(exchange.get(), WINHTTP_QUERY_RETRY_AFTER, WINHTTP_HEADER_NAME_BY_INDEX,
                             retryAfter, &retryAfterSize, WINHTTP_NO_HEADER_INDEX)) {
         // Seconds alone; an HTTP date (or a longer wait) is read as a day.
-        const auto seconds = parseWhole(narrow(std::wstring(retryAfter, retryAfterSize / sizeof(wchar_t))));
+        const auto seconds = parseWhole(utf8Text(std::wstring(retryAfter, retryAfterSize / sizeof(wchar_t))));
         response.retryAfterSeconds =
             static_cast<int>(std::min<std::uint64_t>(seconds.value_or(86400), 86400));
     }
-    // WinHTTP bounds each step; the whole exchange is bounded here, so a server that drips never holds on.
-    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(limit);
+    // Checked between reads too, so a server that drips never holds on.
     std::vector<char> buffer(16 * 1024);
     while (true) {
         if (abandoned()) {
@@ -146,11 +144,12 @@ HttpResponse sendHttpRequest(const HttpRequest& request) {
             response.body.clear();
             return response;
         }
-        if (GetTickCount64() > deadline) {
-            response.error = "timed out after " + std::to_string(limit / 1000) + " s";
+        if (timeLeft() == 0) {
+            response.error = timedOut;
             response.body.clear();
             return response;
         }
+        boundNextStep();
         DWORD got = 0;
         if (!WinHttpReadData(exchange.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got)) {
             response.error = failure("the answer broke off");

@@ -23,6 +23,13 @@ std::optional<double> parseReal(std::string_view text) {
     return value;
 }
 
+std::string_view trimBlanks(std::string_view text) {
+    constexpr std::string_view Blanks = " \t\r\n\v\f";
+    const std::size_t first = text.find_first_not_of(Blanks);
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(Blanks) - first + 1);
+}
+
 std::string quoted(std::string_view text) {
     return "'" + std::string(text) + "'";
 }

@@ -12,6 +12,8 @@ namespace brassmoor {
 std::optional<std::uint64_t> parseWhole(std::string_view text);
 // A finite decimal number and nothing else, or nothing.
 std::optional<double> parseReal(std::string_view text);
+// `text` without the white space (spaces, tabs, line ends) at either end.
+std::string_view trimBlanks(std::string_view text);
 // 'text', for an error message that shows what was typed.
 std::string quoted(std::string_view text);
 

@@ -8,6 +8,7 @@
 #include "ipv4_endpoint.h"
 #include "list_announcement.h"
 #include "listed_games.h"
+#include "option_values.h"
 #include "played_game.h"
 #include "remembered_addresses.h"
 #include "server_name.h"
@@ -240,13 +241,12 @@ void joinSelected(BrowserSession& session) {
 
 void joinTyped(BrowserSession& session, const std::string& typed) {
     if (busy(session)) return;
-    const std::size_t first = typed.find_first_not_of(" \t");
-    const std::size_t last = typed.find_last_not_of(" \t");
-    if (first == std::string::npos) {
+    const std::string_view name = trimBlanks(typed);
+    if (name.empty()) {
         reportProblem(session.messages, "type an address such as 192.168.1.20 or a computer's name first");
         return;
     }
-    session.joining = startNameLookup(typed.substr(first, last - first + 1));
+    session.joining = startNameLookup(std::string(name));
 }
 
 void startPractice(BrowserSession& session) {
@@ -257,9 +257,7 @@ void hostGame(BrowserSession& session, const HostRequest& request) {
     if (busy(session) || session.internet) return;
     std::string listServer;
     if (request.internet) {
-        const std::size_t first = request.listServer.find_first_not_of(" \t");
-        const std::size_t last = request.listServer.find_last_not_of(" \t");
-        if (first != std::string::npos) listServer = request.listServer.substr(first, last - first + 1);
+        listServer = trimBlanks(request.listServer);
         std::string why;
         if (!checkListServerUrl(listServer, why)) {
             reportProblem(session.messages, "to list the game on the Internet, the list server " + why);
@@ -312,10 +310,7 @@ void refreshGames(BrowserSession& session) {
 }
 
 void addListServer(BrowserSession& session, const std::string& typed) {
-    const std::size_t first = typed.find_first_not_of(" \t");
-    const std::string url = first == std::string::npos
-                                ? std::string()
-                                : typed.substr(first, typed.find_last_not_of(" \t") - first + 1);
+    const std::string url(trimBlanks(typed));
     std::string reason;
     if (!checkListServerUrl(url, reason)) {
         reportProblem(session.messages, "a list server " + reason);

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "launcher_paths.h"
+#include "replace_file.h"
 
 namespace brassmoor {
 
@@ -64,6 +65,27 @@ std::string setAsideDamaged(const std::filesystem::path& file, const std::string
     }
     return what + ": " + utf8FromPath(file) + " was damaged (" + why + "); set aside as " +
            utf8FromPath(aside) + ", its good lines written back";
+}
+
+std::string replaceDamaged(const std::filesystem::path& file, const std::string& what, const std::string& why,
+                           const std::function<bool(std::string& error)>& writeGoodLines) {
+    std::string problem = setAsideDamaged(file, what, why);
+    std::error_code failure;
+    if (std::filesystem::exists(file, failure)) return problem;  // not set aside: nothing to write back
+    std::string error;
+    if (!writeGoodLines(error)) problem += "; cannot write them back: " + error;
+    return problem;
+}
+
+bool writeConfigText(const std::string& configFolder, const std::filesystem::path& file, std::string_view text,
+                     std::string& error) {
+    std::error_code failure;
+    std::filesystem::create_directories(pathFromUtf8(configFolder), failure);
+    if (failure) {
+        error = "cannot make the folder " + configFolder + ": " + failure.message();
+        return false;
+    }
+    return replaceFile(file, text, error);
 }
 
 }  // namespace brassmoor

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,5 +31,15 @@ std::vector<std::string_view> configLines(std::string_view text);
 // or what went wrong when it could not be renamed.
 std::string setAsideDamaged(const std::filesystem::path& file, const std::string& what,
                             const std::string& why);
+
+// Sets a damaged `file` aside as setAsideDamaged does, then writes its good lines back in its place
+// at once with `writeGoodLines`, so the next start has them even if nothing is saved now. Returns
+// the line to log, with what went wrong when they could not be written back.
+std::string replaceDamaged(const std::filesystem::path& file, const std::string& what, const std::string& why,
+                           const std::function<bool(std::string& error)>& writeGoodLines);
+
+// Writes `text` as `file`, whole or not at all, making `configFolder` (its folder) first.
+bool writeConfigText(const std::string& configFolder, const std::filesystem::path& file, std::string_view text,
+                     std::string& error);
 
 }  // namespace brassmoor

@@ -4,12 +4,10 @@
 #include <array>
 #include <filesystem>
 #include <string_view>
-#include <system_error>
 #include <utility>
 
 #include "config_file.h"
 #include "launcher_paths.h"
-#include "replace_file.h"
 
 namespace brassmoor {
 
@@ -63,13 +61,9 @@ LauncherSettingsLoad loadLauncherSettings(const std::string& configFolder) {
         if (why.empty()) why = "line " + std::to_string(lineNumber) + " is no setting";
     }
     if (why.empty()) return load;
-    load.problem = setAsideDamaged(file, "window settings", why);
-    std::string error;
-    std::error_code failure;
-    if (!std::filesystem::exists(file, failure) &&
-        !saveLauncherSettings(configFolder, load.settings, error)) {
-        load.problem += "; cannot write them back: " + error;
-    }
+    load.problem = replaceDamaged(file, "window settings", why, [&](std::string& error) {
+        return saveLauncherSettings(configFolder, load.settings, error);
+    });
     return load;
 }
 
@@ -79,16 +73,10 @@ bool saveLauncherSettings(const std::string& configFolder, const LauncherSetting
         error = "no folder for them is known (HOME is not set)";
         return false;
     }
-    std::error_code failure;
-    std::filesystem::create_directories(pathFromUtf8(configFolder), failure);
-    if (failure) {
-        error = "cannot make the folder " + configFolder + ": " + failure.message();
-        return false;
-    }
     std::string text = std::string(FileComment) + '\n';
     for (const auto& [name, toggle] : toggles())
         text += std::string(name) + '=' + (settings.*toggle ? "yes" : "no") + '\n';
-    return replaceFile(fileIn(configFolder), text, error);
+    return writeConfigText(configFolder, fileIn(configFolder), text, error);
 }
 
 }  // namespace brassmoor

@@ -3,12 +3,10 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <system_error>
 
 #include "config_file.h"
 #include "launcher_paths.h"
 #include "list_announcement.h"
-#include "replace_file.h"
 
 namespace brassmoor {
 
@@ -57,12 +55,9 @@ ListServersLoad loadUserListServers(const std::string& configFolder) {
     if (read.tooLong)
         bad.insert(bad.begin(), "longer than " + std::to_string(MaxListServersFileBytes) + " bytes");
     if (bad.empty()) return load;
-    load.problems.push_back(setAsideDamaged(file, "list servers", bad.front()));
-    std::string error;
-    std::error_code failure;
-    if (!std::filesystem::exists(file, failure) && !saveUserListServers(configFolder, load.urls, error)) {
-        load.problems.back() += "; cannot write them back: " + error;
-    }
+    load.problems.push_back(replaceDamaged(file, "list servers", bad.front(), [&](std::string& error) {
+        return saveUserListServers(configFolder, load.urls, error);
+    }));
     return load;
 }
 
@@ -89,18 +84,12 @@ bool saveUserListServers(const std::string& configFolder, const std::vector<std:
         error = "no folder for it is known (HOME is not set)";
         return false;
     }
-    std::error_code failure;
-    std::filesystem::create_directories(pathFromUtf8(configFolder), failure);
-    if (failure) {
-        error = "cannot make the folder " + configFolder + ": " + failure.message();
-        return false;
-    }
     std::string text = std::string(FileComment) + '\n';
     for (const std::string& url : urls) {
         std::string reason;
         if (checkListServerUrl(url, reason)) text += url + '\n';
     }
-    return replaceFile(fileIn(configFolder), text, error);
+    return writeConfigText(configFolder, fileIn(configFolder), text, error);
 }
 
 std::vector<ListServer> combineListServers(const std::vector<std::string>& commandLine,

@@ -4,11 +4,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "config_file.h"
 #include "launcher_paths.h"
-#include "replace_file.h"
 
 namespace brassmoor {
 
@@ -61,14 +59,9 @@ RememberedLoad loadRememberedAddresses(const std::string& configFolder) {
         if (!known && load.addresses.size() < MaxRememberedAddresses) load.addresses.emplace_back(line);
     }
     if (why.empty()) return load;
-    load.problem = setAsideDamaged(file, "remembered addresses", why);
-    // The good lines are written back at once: the next start has them even if nothing is joined now.
-    std::string error;
-    std::error_code failure;
-    if (!std::filesystem::exists(file, failure) &&
-        !saveRememberedAddresses(configFolder, load.addresses, error)) {
-        load.problem += "; cannot write them back: " + error;
-    }
+    load.problem = replaceDamaged(file, "remembered addresses", why, [&](std::string& error) {
+        return saveRememberedAddresses(configFolder, load.addresses, error);
+    });
     return load;
 }
 
@@ -76,12 +69,6 @@ bool saveRememberedAddresses(const std::string& configFolder, const std::vector<
                              std::string& error) {
     if (configFolder.empty()) {
         error = "cannot remember addresses: no folder for them is known (HOME is not set)";
-        return false;
-    }
-    std::error_code failure;
-    std::filesystem::create_directories(pathFromUtf8(configFolder), failure);
-    if (failure) {
-        error = "cannot make the folder " + configFolder + ": " + failure.message();
         return false;
     }
     std::string text = std::string(FileComment) + '\n';
@@ -92,7 +79,7 @@ bool saveRememberedAddresses(const std::string& configFolder, const std::vector<
         text += address + '\n';
         ++written;
     }
-    return replaceFile(fileIn(configFolder), text, error);
+    return writeConfigText(configFolder, fileIn(configFolder), text, error);
 }
 
 std::vector<std::string> rememberAddress(std::vector<std::string> addresses, const std::string& address) {

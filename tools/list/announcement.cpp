@@ -7,19 +7,9 @@
 
 #include "game_entry.h"
 #include "ipv4_endpoint.h"
+#include "option_values.h"
 
 namespace brassmoor {
-namespace {
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
-}  // namespace
 
 bool checkAnnouncementBody(std::string_view body, std::string& reason) {
     if (body.size() > MaxAnnouncementBytes) {
@@ -52,7 +42,7 @@ bool announcedAddress(std::uint32_t peer, std::span<const std::string_view> forw
         const std::string_view line = forwardedFor.empty() ? std::string_view{} : forwardedFor.back();
         const std::size_t comma = line.rfind(',');
         const std::string_view last =
-            trimmed(comma == std::string_view::npos ? line : line.substr(comma + 1));
+            trimBlanks(comma == std::string_view::npos ? line : line.substr(comma + 1));
         if (!parseIpv4Address(last, chosen)) {
             reason = "the trusted proxy " + formatIpv4Address(peer) +
                      " did not append the game's IPv4 address to X-Forwarded-For";

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ipv4_endpoint.h"
+#include "option_values.h"
 
 namespace brassmoor {
 namespace {
@@ -81,14 +82,6 @@ std::string renderHtml(std::span<const GameEntry> games) {
     return page + "</main>\n</body>\n</html>\n";
 }
 
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
 }  // namespace
 
 RenderedList renderList(std::span<const GameEntry> games) {
@@ -149,7 +142,7 @@ std::string escapeHtml(std::string_view text) {
 bool tagMatches(std::string_view ifNoneMatch, std::string_view tag) {
     while (!ifNoneMatch.empty()) {
         const std::size_t comma = ifNoneMatch.find(',');
-        std::string_view item = trimmed(ifNoneMatch.substr(0, comma));
+        std::string_view item = trimBlanks(ifNoneMatch.substr(0, comma));
         ifNoneMatch = comma == std::string_view::npos ? std::string_view{} : ifNoneMatch.substr(comma + 1);
         if (item == "*") return true;
         if (item.starts_with("W/")) item.remove_prefix(2);
