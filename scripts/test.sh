@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: unit, GL and black-box tests (under private virtual X
-# servers), then the sanitizer build with its leak check, a bounded run of each fuzz target (40 s
+# servers), then the sanitizer build with its leak check, a bounded run of each fuzz target (30 s
 # each, or $FUZZ_SECONDS), and the Windows build (mingw-w64, the zip, the installer) with its unit,
 # black-box and installer tests run under wine.
 # Last, the two Debian packages are built, checked, installed, run and purged, and the server's
@@ -25,8 +25,8 @@ fi
 
 echo "== sanitizers (AddressSanitizer, UndefinedBehaviorSanitizer, leak check)"
 BUILD_DIR= "$root/scripts/check-sanitizers.sh"
-echo "== fuzzing the snapshot drain, the server's registry and its choice of players, the list's input, ${FUZZ_SECONDS:-40} s each"
-BUILD_DIR= "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-40}"
+echo "== fuzzing the snapshot drain, the server's registry and its choice of players, the list's input, ${FUZZ_SECONDS:-30} s each"
+BUILD_DIR= "$root/scripts/fuzz.sh" "${FUZZ_SECONDS:-30}"
 echo "== the Windows programs under wine"
 BUILD_DIR= "$root/scripts/check-windows.sh"
 echo "== the Debian packages (lintian, metainfo, units, install, run, purge; the service under systemd)"
