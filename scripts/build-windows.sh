@@ -101,28 +101,43 @@ chown_for_apt() {
   fi
 }
 
-phase "GLFW $glfw_version for mingw-w64 (Debian source package glfw3)"
-if [ ! -f "$glfw_source/CMakeLists.txt" ]; then
-  fetch_debian_source glfw3 "$build/glfw-source"
-  if [ ! -f "$glfw_source/CMakeLists.txt" ]; then
-    echo "build-windows: Debian's glfw3 source package is not GLFW $glfw_version:" >&2
-    ls "$build/glfw-source" >&2
+# source_package PACKAGE WHAT FOLDER SOURCE MARKER: Debian's source package PACKAGE unpacked into
+# FOLDER, unless SOURCE/MARKER is there from before; it must unpack as SOURCE (WHAT, the version
+# this script builds), or the script stops.
+source_package() {
+  local package="$1" what="$2" folder="$3" source="$4" marker="$5"
+  if [ -f "$source/$marker" ]; then
+    echo "   source fetched before: $source"
+    return
+  fi
+  fetch_debian_source "$package" "$folder"
+  if [ ! -f "$source/$marker" ]; then
+    echo "build-windows: Debian's $package source package is not $what:" >&2
+    ls "$folder" >&2
     exit 1
   fi
-else
-  echo "   source fetched before: $glfw_source"
-fi
-if [ ! -f "$glfw_prefix/lib/cmake/glfw3/glfw3Config.cmake" ]; then
-  run_logged "$logs/glfw-configure.log" \
-    cmake -S "$glfw_source" -B "$glfw_build" \
-      -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-      -DBUILD_SHARED_LIBS=OFF -DGLFW_BUILD_EXAMPLES=OFF -DGLFW_BUILD_TESTS=OFF -DGLFW_BUILD_DOCS=OFF \
-      -DCMAKE_INSTALL_PREFIX="$glfw_prefix"
-  run_logged "$logs/glfw-build.log" cmake --build "$glfw_build" -j2
-  run_logged "$logs/glfw-install.log" cmake --install "$glfw_build"
-else
-  echo "   built before: $glfw_prefix"
-fi
+}
+
+# cmake_install NAME SOURCE BUILD PREFIX MARKER [OPTION...]: configures SOURCE for mingw-w64 with the
+# OPTIONs, builds it in BUILD and installs it into PREFIX, unless PREFIX/MARKER is there from before.
+cmake_install() {
+  local name="$1" source="$2" build_folder="$3" prefix="$4" marker="$5"
+  shift 5
+  if [ -f "$prefix/$marker" ]; then
+    echo "   built before: $prefix"
+    return
+  fi
+  run_logged "$logs/$name-configure.log" \
+    cmake -S "$source" -B "$build_folder" \
+      -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" "$@"
+  run_logged "$logs/$name-build.log" cmake --build "$build_folder" -j2
+  run_logged "$logs/$name-install.log" cmake --install "$build_folder"
+}
+
+phase "GLFW $glfw_version for mingw-w64 (Debian source package glfw3)"
+source_package glfw3 "GLFW $glfw_version" "$build/glfw-source" "$glfw_source" CMakeLists.txt
+cmake_install glfw "$glfw_source" "$glfw_build" "$glfw_prefix" lib/cmake/glfw3/glfw3Config.cmake \
+  -DBUILD_SHARED_LIBS=OFF -DGLFW_BUILD_EXAMPLES=OFF -DGLFW_BUILD_TESTS=OFF -DGLFW_BUILD_DOCS=OFF
 phase_done
 
 # --- Dear ImGui from Debian's source package, against that GLFW ---------------------------------
@@ -138,16 +153,7 @@ imgui_files=(imgui.cpp imgui_draw.cpp imgui_tables.cpp imgui_widgets.cpp
   backends/imgui_impl_glfw.cpp backends/imgui_impl_opengl3.cpp)
 
 phase "Dear ImGui $imgui_version for mingw-w64 (Debian source package imgui)"
-if [ ! -f "$imgui_source/imgui.h" ]; then
-  fetch_debian_source imgui "$build/imgui-source"
-  if [ ! -f "$imgui_source/imgui.h" ]; then
-    echo "build-windows: Debian's imgui source package is not Dear ImGui $imgui_version:" >&2
-    ls "$build/imgui-source" >&2
-    exit 1
-  fi
-else
-  echo "   source fetched before: $imgui_source"
-fi
+source_package imgui "Dear ImGui $imgui_version" "$build/imgui-source" "$imgui_source" imgui.h
 if [ ! -f "$imgui_prefix/lib/libimgui.a" ]; then
   rm -rf "$imgui_objects" "$imgui_prefix"
   mkdir -p "$imgui_objects" "$imgui_prefix/lib" "$imgui_prefix/include/imgui/backends"
@@ -176,27 +182,9 @@ miniupnpc_build="$build/miniupnpc"
 miniupnpc_prefix="$build/miniupnpc-prefix"
 
 phase "miniupnpc $miniupnpc_version for mingw-w64 (Debian source package miniupnpc)"
-if [ ! -f "$miniupnpc_source/CMakeLists.txt" ]; then
-  fetch_debian_source miniupnpc "$build/miniupnpc-source"
-  if [ ! -f "$miniupnpc_source/CMakeLists.txt" ]; then
-    echo "build-windows: Debian's miniupnpc source package is not miniupnpc $miniupnpc_version:" >&2
-    ls "$build/miniupnpc-source" >&2
-    exit 1
-  fi
-else
-  echo "   source fetched before: $miniupnpc_source"
-fi
-if [ ! -f "$miniupnpc_prefix/lib/libminiupnpc.a" ]; then
-  run_logged "$logs/miniupnpc-configure.log" \
-    cmake -S "$miniupnpc_source" -B "$miniupnpc_build" \
-      -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-      -DUPNPC_BUILD_STATIC=ON -DUPNPC_BUILD_SHARED=OFF -DUPNPC_BUILD_TESTS=OFF -DUPNPC_BUILD_SAMPLE=OFF \
-      -DCMAKE_INSTALL_PREFIX="$miniupnpc_prefix"
-  run_logged "$logs/miniupnpc-build.log" cmake --build "$miniupnpc_build" -j2
-  run_logged "$logs/miniupnpc-install.log" cmake --install "$miniupnpc_build"
-else
-  echo "   built before: $miniupnpc_prefix"
-fi
+source_package miniupnpc "miniupnpc $miniupnpc_version" "$build/miniupnpc-source" "$miniupnpc_source" CMakeLists.txt
+cmake_install miniupnpc "$miniupnpc_source" "$miniupnpc_build" "$miniupnpc_prefix" lib/libminiupnpc.a \
+  -DUPNPC_BUILD_STATIC=ON -DUPNPC_BUILD_SHARED=OFF -DUPNPC_BUILD_TESTS=OFF -DUPNPC_BUILD_SAMPLE=OFF
 phase_done
 
 # --- GoogleTest, for the tests only ----------------------------------------------------------
